@@ -1,0 +1,75 @@
+#include "VeltoApplication.h"
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "VeltoController.h"
+#include "VeltoOptions.h"
+#include "VeltoVersion.h"
+#include "platform/Clock.h"
+#include "platform/Log.h"
+#include "platform/RunLoop.h"
+#include "platform/SettingsStore.h"
+
+namespace velto {
+
+namespace {
+
+std::string startLine(const FileSettingsStore& settings, const VeltoController& controller) {
+    return "velto " VELTO_VERSION ": settings " + settings.path().string() + "; video app: send " +
+           std::to_string(controller.stagevueSendPort()) + ", listen " +
+           std::to_string(controller.stagevueListenPort()) + "; grid: send " +
+           std::to_string(controller.monomeSendPort()) + ", listen " +
+           std::to_string(controller.monomeListenPort());
+}
+
+}  // namespace
+
+int VeltoApplicationMain(int argc, const char* const* argv) {
+    const auto options =
+        VeltoOptions::parse(std::span<const char* const>(argv, static_cast<std::size_t>(argc)).subspan(argc > 0 ? 1 : 0));
+    switch (options.action) {
+        case VeltoOptions::Action::help:
+            std::fputs(VeltoOptions::usage().c_str(), stdout);
+            return 0;
+        case VeltoOptions::Action::version:
+            std::puts("velto " VELTO_VERSION);
+            return 0;
+        case VeltoOptions::Action::error:
+            std::fprintf(stderr, "velto: %s\nTry 'velto --help' for more information.\n", options.error.c_str());
+            return 2;
+        case VeltoOptions::Action::run:
+            break;
+    }
+
+    Log::setVerbose(options.verbose);
+    SystemClock clock;
+    RunLoop mainLoop(clock);
+    FileSettingsStore settings(options.settingsPath.empty() ? FileSettingsStore::defaultPath()
+                                                            : std::filesystem::path(options.settingsPath));
+    for (const auto& [key, port] : options.ports) settings.setIntegerForKey(port, key);
+
+    auto controller = std::make_shared<VeltoController>(settings);
+    // Signals are taken over before the endpoints open, so that an early SIGHUP
+    // or SIGTERM is handled rather than ending the process abruptly.
+    mainLoop.handleSignals({SIGINT, SIGTERM, SIGHUP}, [&](int signal) {
+        if (signal == SIGHUP) {
+            settings.reload();
+            controller->reloadPorts();
+            Log::message(startLine(settings, *controller));
+        } else {
+            mainLoop.stop();
+        }
+    });
+    controller->awakeFromNib();
+    Log::message(startLine(settings, *controller));
+    mainLoop.run();
+
+    controller.reset();  // stops the listeners and flushes the senders, in order
+    return 0;
+}
+
+}  // namespace velto

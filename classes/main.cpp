@@ -1,0 +1,3 @@
+#include "VeltoApplication.h"
+
+int main(int argc, char** argv) { return velto::VeltoApplicationMain(argc, argv); }

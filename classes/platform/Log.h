@@ -1,0 +1,38 @@
+#pragma once
+
+// The console log: time-stamped lines on standard error, and system-error lines
+// in the form "bind: Address already in use". Any thread may log; lines never
+// interleave. Tests capture lines with Log::Capture.
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velto {
+
+class Log {
+public:
+    // "2026-12-06 09:03:13.123 velto[4242] <text>"
+    static void message(std::string_view text);
+    // "<what>: <the system's description of errnum>", without a time stamp.
+    static void systemError(std::string_view what, int errnum);
+
+    // Verbose mode (--verbose): traffic is logged as text. Off by default.
+    static void setVerbose(bool verbose);
+    static bool isVerbose();
+
+    // While alive, lines go to this capture (without their time stamps) instead
+    // of standard error. One capture at a time.
+    class Capture {
+    public:
+        Capture();
+        ~Capture();
+        Capture(const Capture&) = delete;
+        Capture& operator=(const Capture&) = delete;
+        std::vector<std::string> lines() const;
+        bool contains(std::string_view fragment) const;
+    };
+};
+
+}  // namespace velto

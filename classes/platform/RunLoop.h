@@ -1,0 +1,90 @@
+#pragma once
+
+// The main run loop: timers on a fixed schedule, a queue of calls from other
+// threads, and the process's stop signals. Everything that the program does
+// runs in calls made by this loop on the main thread.
+//
+// There is one run-loop mode. Timers fire whenever the loop runs; there is no
+// separate mode for tracking the mouse as a desktop toolkit would have.
+//
+// Thread safety: post(), stop() and wake-ups may be called from any thread;
+// everything else belongs to the thread that runs the loop.
+
+#include <csignal>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+
+#include "platform/Clock.h"
+
+namespace velto {
+
+class RunLoop;
+
+// A scheduled timer. Destroying the handle invalidates the timer. A callback may
+// invalidate or destroy its own timer, or any other, while it runs.
+class Timer {
+public:
+    ~Timer();
+    Timer(const Timer&) = delete;
+    Timer& operator=(const Timer&) = delete;
+
+    void invalidate();
+    bool isValid() const;
+    Instant fireDate() const;  // next time the timer is due
+
+private:
+    friend class RunLoop;
+    struct State;
+    explicit Timer(std::shared_ptr<State> state);
+    std::shared_ptr<State> state_;
+};
+
+class RunLoop {
+public:
+    // The first loop made on a thread becomes that thread's current loop.
+    explicit RunLoop(Clock& clock);
+    ~RunLoop();
+    RunLoop(const RunLoop&) = delete;
+    RunLoop& operator=(const RunLoop&) = delete;
+
+    // The calling thread's loop, or null.
+    static RunLoop* current();
+
+    Clock& clock() const;
+
+    // A timer first due at firstFire. A repeating timer is then due at
+    // firstFire + k * interval: a late tick does not shift later ones, and ticks
+    // missed altogether are skipped (it fires once, then at its next slot in the
+    // future). Due timers fire in order of (fire date, creation).
+    std::unique_ptr<Timer> scheduleTimerAt(Instant firstFire, Duration interval, bool repeats,
+                                           std::function<void()> fire);
+    // The same, first due one interval from now.
+    std::unique_ptr<Timer> scheduleTimer(Duration interval, bool repeats, std::function<void()> fire);
+
+    // Queue a call for the loop's thread. Never waits. Calls run in the order
+    // in which they were posted.
+    void post(std::function<void()> call);
+
+    // Run until stop(). Sleeps while nothing is due.
+    void run();
+    // One pass without waiting: the posted calls queued so far, then the timers
+    // due at the clock's current time. Returns whether anything ran.
+    bool runOnce();
+    // Repeat runOnce() until nothing more is ready (tests with a ManualClock).
+    void runUntilIdle();
+
+    // Ask run() to return. Any thread, also from a signal's handler path.
+    void stop();
+
+    // Deliver these signals to handler, called on the loop's thread from run().
+    // Installs async-signal-safe handlers that only wake the loop.
+    void handleSignals(std::initializer_list<int> signals, std::function<void(int)> handler);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace velto
