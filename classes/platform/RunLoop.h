@@ -1,8 +1,9 @@
 #pragma once
 
 // The main run loop: timers on a fixed schedule, a queue of calls from other
-// threads, and the process's stop signals. Everything that the program does
-// runs in calls made by this loop on the main thread.
+// threads, descriptors watched for input, and the process's stop signals.
+// Everything that the program does runs in calls made by this loop on the
+// main thread.
 //
 // There is one run-loop mode. Timers fire whenever the loop runs; there is no
 // separate mode for tracking the mouse as a desktop toolkit would have.
@@ -15,7 +16,9 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 
+#include "platform/Bytes.h"
 #include "platform/Clock.h"
 
 namespace velto {
@@ -41,6 +44,31 @@ private:
     std::shared_ptr<State> state_;
 };
 
+// A descriptor watched for input (standard input, a terminal, a pipe).
+// Destroying the handle ends the watch; the descriptor stays open. A callback
+// may end its own watch, or any other, while it runs.
+class ReadableWatch {
+public:
+    ~ReadableWatch();
+    ReadableWatch(const ReadableWatch&) = delete;
+    ReadableWatch& operator=(const ReadableWatch&) = delete;
+
+    void invalidate();
+    bool isValid() const;
+    int descriptor() const;
+
+    // Reads what is waiting on the descriptor without waiting for more: the
+    // bytes, empty when nothing is waiting, or none at the end of the input or
+    // on a read error (after which the owner ends the watch).
+    std::optional<Bytes> readAvailable();
+
+private:
+    friend class RunLoop;
+    struct State;
+    explicit ReadableWatch(std::shared_ptr<State> state);
+    std::shared_ptr<State> state_;
+};
+
 class RunLoop {
 public:
     // The first loop made on a thread becomes that thread's current loop.
@@ -62,6 +90,13 @@ public:
                                            std::function<void()> fire);
     // The same, first due one interval from now.
     std::unique_ptr<Timer> scheduleTimer(Duration interval, bool repeats, std::function<void()> fire);
+
+    // Calls onReadable on the loop's thread, in a pass of run() or runOnce(),
+    // whenever the descriptor has input waiting, has reached the end of its
+    // input or has failed; again in every pass while that lasts, so the
+    // callback reads the input (readAvailable) or ends the watch. The
+    // descriptor is not owned.
+    std::unique_ptr<ReadableWatch> watchReadable(int fd, std::function<void()> onReadable);
 
     // Queue a call for the loop's thread. Never waits. Calls run in the order
     // in which they were posted.

@@ -1,0 +1,43 @@
+#include "common/osc/HJOSCAddress.h"
+
+#include "common/osc/HJOSCDataUtilities.h"
+
+namespace velto {
+
+std::shared_ptr<HJOSCAddress> HJOSCAddress::addressWithString(std::string_view text) {
+    return std::make_shared<HJOSCAddress>(text);
+}
+
+std::shared_ptr<HJOSCAddress> HJOSCAddress::addressWithArray(
+    const std::vector<std::string>& components) {
+    std::string text;
+    for (const auto& component : components) {
+        text += '/';
+        text += component;
+    }
+    return std::make_shared<HJOSCAddress>(text);
+}
+
+HJOSCAddress::HJOSCAddress(std::string_view text)
+    : address_(text), ascii_(HJOSCDataUtilities::isASCII(text)) {}
+
+void HJOSCAddress::setAddress(std::string_view text) {
+    address_.assign(text);
+    ascii_ = HJOSCDataUtilities::isASCII(text);
+}
+
+std::size_t HJOSCAddress::encodedSize() const {
+    return HJOSCDataUtilities::paddedLength(wireText().size());
+}
+
+void HJOSCAddress::appendPacketizedData(Bytes& out) const {
+    HJOSCDataUtilities::appendString(out, wireText());
+}
+
+Bytes HJOSCAddress::packetizedData() const {
+    Bytes out;
+    appendPacketizedData(out);
+    return out;
+}
+
+}  // namespace velto

@@ -1,0 +1,107 @@
+#pragma once
+
+// One typed OSC argument: a type tag character ('i', 'f', 's', 'b'; 0 for an
+// argument never given a value) and the argument's complete wire encoding,
+// padding included, so that encoding a message only copies it.
+//
+// A value type. Encodings of up to kInlineCapacity bytes ('i', 'f', strings
+// of up to 15 characters, blobs of up to 11 bytes) live inside the object and
+// cost no allocation of their own. The getters decode the bytes whatever the
+// type (the int value of a float argument is the float's bit pattern).
+// Main thread, like every packet object.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Bytes.h"
+
+namespace velto {
+
+class HJOSCArgument {
+public:
+    static constexpr std::size_t kInlineCapacity = 16;
+
+    static std::shared_ptr<HJOSCArgument> argumentWithString(std::string_view text);
+    static std::shared_ptr<HJOSCArgument> argumentWithInt(std::int32_t value);
+    static std::shared_ptr<HJOSCArgument> argumentWithFloat(float value);
+    static std::shared_ptr<HJOSCArgument> argumentWithDataBlob(ByteView blob);
+
+    static HJOSCArgument withInt(std::int32_t value);
+    static HJOSCArgument withFloat(float value);
+    static HJOSCArgument withString(std::string_view text);
+    static HJOSCArgument withDataBlob(ByteView blob);
+    // An argument holding `data` as its encoding, taken as it is.
+    static HJOSCArgument withTypeAndData(char type, ByteView data);
+
+    HJOSCArgument() = default;  // type 0, no data
+    // Holds `data` as its encoding, taken as it is (withTypeAndData).
+    HJOSCArgument(char type, ByteView data) : type_(type) {
+        if (data.size() == 4) {
+            size_ = 4;
+            std::memcpy(inline_, data.data(), 4);  // 'i' and 'f': the common case
+        } else {
+            setData(data);
+        }
+    }
+    HJOSCArgument(const HJOSCArgument& other);
+    HJOSCArgument(HJOSCArgument&& other) noexcept
+        : heap_(std::move(other.heap_)), size_(other.size_), type_(other.type_) {
+        std::memcpy(inline_, other.inline_, kInlineCapacity);
+        other.size_ = 0;
+    }
+    HJOSCArgument& operator=(const HJOSCArgument& other);
+    HJOSCArgument& operator=(HJOSCArgument&& other) noexcept {
+        heap_ = std::move(other.heap_);
+        size_ = other.size_;
+        type_ = other.type_;
+        std::memmove(inline_, other.inline_, kInlineCapacity);
+        if (&other != this) other.size_ = 0;
+        return *this;
+    }
+    ~HJOSCArgument() = default;
+
+    // Each sets the type, then the data to the value's atom.
+    void setStringValue(std::string_view text);  // non-ASCII text: the empty string
+    void setIntValue(std::int32_t value);
+    void setFloatValue(float value);
+    void setDataBlobValue(ByteView blob);
+
+    // The empty text when the data does not read as ASCII.
+    std::string stringValue() const;
+    std::int32_t intValue() const;
+    float floatValue() const;
+    // None when the data holds no complete blob.
+    std::optional<Bytes> dataBlobValue() const;
+
+    char type() const { return type_; }
+    void setType(char type) { type_ = type; }
+    ByteView data() const { return {storage(), size_}; }
+    void setData(ByteView data);  // copies
+
+    // The data, unchanged.
+    Bytes packetizedData() const;
+    // "i { 3 }", "f { 0.500000 }", "s { text }", "b { <01020304 05> }",
+    // "no arg value" for any other type. A value that can't be read shows as
+    // "(null)".
+    std::string description() const;
+
+    friend bool operator==(const HJOSCArgument& a, const HJOSCArgument& b);
+
+private:
+    const std::uint8_t* storage() const { return heap_ ? heap_.get() : inline_; }
+    bool holds(ByteView bytes) const;  // whether `bytes` lie in our own data
+    // Makes room for `size` bytes of data (contents unspecified) and returns it.
+    std::uint8_t* resize(std::size_t size);
+
+    std::unique_ptr<std::uint8_t[]> heap_;  // only for data above kInlineCapacity
+    std::uint32_t size_ = 0;
+    char type_ = 0;
+    std::uint8_t inline_[kInlineCapacity] = {};
+};
+
+}  // namespace velto

@@ -1,0 +1,156 @@
+#include "common/osc/HJOSCBundle.h"
+
+#include <string_view>
+#include <utility>
+
+#include "common/osc/HJOSCDataUtilities.h"
+#include "common/osc/HJOSCMessage.h"
+
+namespace velto {
+
+namespace {
+
+using Utilities = HJOSCDataUtilities;
+
+constexpr std::string_view kBundleHead("#bundle\0", 8);
+constexpr std::size_t kHeadSize = 16;  // "#bundle", NUL and the time tag
+
+void appendHead(Bytes& out, Date timeStamp) {
+    out.insert(out.end(), kBundleHead.begin(), kBundleHead.end());
+    Utilities::appendTimeTag(out, timeStamp);
+}
+
+// Fills in the size field at `at` with the length of what follows it.
+void patchSize(Bytes& out, std::size_t at) {
+    Utilities::storeUInt(out.data() + at, static_cast<std::uint32_t>(out.size() - at - 4));
+}
+
+void appendTextHead(std::string& text, Date timeStamp) {
+    text += "BUNDLE:\ntime: ";
+    text += timeStamp.description();
+}
+
+// Whether destroying our reference would destroy a nested bundle.
+bool isLastReferenceToBundle(const std::shared_ptr<HJOSCPacket>& element) {
+    return element && element.use_count() == 1 && element->asBundle() != nullptr;
+}
+
+}  // namespace
+
+std::shared_ptr<HJOSCBundle> HJOSCBundle::bundleWithTimestamp(Date timeStamp) {
+    return std::make_shared<HJOSCBundle>(timeStamp);
+}
+
+HJOSCBundle::HJOSCBundle(Date timeStamp) : timeStamp_(timeStamp) {}
+
+HJOSCBundle::~HJOSCBundle() {
+    // Nested bundles that die with this one are taken apart here, level by
+    // level, so that each of their destructors finds no bundle left to destroy
+    // in turn: no recursion, however deep the nesting.
+    std::vector<std::shared_ptr<HJOSCPacket>> dying;
+    for (auto& element : elements_) {
+        if (isLastReferenceToBundle(element)) dying.push_back(std::move(element));
+    }
+    while (!dying.empty()) {
+        std::shared_ptr<HJOSCPacket> packet = std::move(dying.back());
+        dying.pop_back();
+        for (auto& element : static_cast<HJOSCBundle&>(*packet).elements_) {
+            if (isLastReferenceToBundle(element)) dying.push_back(std::move(element));
+        }
+    }
+}
+
+void HJOSCBundle::attachObject(std::shared_ptr<HJOSCPacket> element) {
+    if (!element) return;
+    hasElements_ = true;
+    elements_.push_back(std::move(element));
+}
+
+void HJOSCBundle::attachObjects(std::vector<std::shared_ptr<HJOSCPacket>> elements) {
+    hasElements_ = true;
+    for (auto& element : elements) {
+        if (element) elements_.push_back(std::move(element));
+    }
+}
+
+std::optional<Bytes> HJOSCBundle::packetizedData() const {
+    if (elements_.empty()) return std::nullopt;
+    // Room for the whole datagram when no element is a bundle; nested ones grow it.
+    std::size_t estimate = kHeadSize;
+    for (const auto& element : elements_) {
+        const HJOSCMessage* message = element->asMessage();
+        estimate += 4 + (message ? message->encodedSize() : kHeadSize);
+    }
+    Bytes out;
+    out.reserve(estimate);
+    appendPacketizedData(out);
+    return out;
+}
+
+bool HJOSCBundle::appendPacketizedData(Bytes& out) const {
+    if (elements_.empty()) return false;
+    struct Level {
+        const HJOSCBundle* bundle;
+        std::size_t next;    // index of the next element to write
+        std::size_t sizeAt;  // where the bundle's own size field is
+    };
+    std::vector<Level> outer;  // the bundles that `level` is nested in
+    Level level{this, 0, 0};
+    appendHead(out, timeStamp_);
+    for (;;) {
+        if (level.next == level.bundle->elements_.size()) {
+            if (outer.empty()) return true;
+            patchSize(out, level.sizeAt);
+            level = outer.back();
+            outer.pop_back();
+            continue;
+        }
+        const HJOSCPacket& element = *level.bundle->elements_[level.next++];
+        const std::size_t sizeAt = out.size();
+        Utilities::appendUInt(out, 0);
+        if (const HJOSCBundle* nested = element.asBundle()) {
+            // A bundle without elements stays at size 0.
+            if (nested->elements_.empty()) continue;
+            appendHead(out, nested->timeStamp_);
+            outer.push_back(level);
+            level = Level{nested, 0, sizeAt};
+        } else {
+            if (const HJOSCMessage* message = element.asMessage()) {
+                message->appendPacketizedData(out);
+            } else {
+                element.appendPacketizedData(out);
+            }
+            patchSize(out, sizeAt);
+        }
+    }
+}
+
+std::string HJOSCBundle::stringRepresentation() const {
+    struct Level {
+        const HJOSCBundle* bundle;
+        std::size_t next;
+    };
+    std::vector<Level> outer;
+    Level level{this, 0};
+    std::string text;
+    appendTextHead(text, timeStamp_);
+    for (;;) {
+        if (level.next == level.bundle->elements_.size()) {
+            if (outer.empty()) return text;
+            level = outer.back();
+            outer.pop_back();
+            continue;
+        }
+        const HJOSCPacket& element = *level.bundle->elements_[level.next++];
+        text += "\n---\n";
+        if (const HJOSCBundle* nested = element.asBundle()) {
+            appendTextHead(text, nested->timeStamp_);
+            outer.push_back(level);
+            level = Level{nested, 0};
+        } else {
+            text += element.stringRepresentation();
+        }
+    }
+}
+
+}  // namespace velto

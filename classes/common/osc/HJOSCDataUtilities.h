@@ -1,0 +1,89 @@
+#pragma once
+
+// The single atoms of the OSC wire format: big-endian int32, uint32 and
+// float32, NUL-padded strings and blobs, and NTP time tags.
+//
+// Every padded atom takes 1 to 4 NULs, never 0: a string or blob whose length
+// is already a multiple of 4 is followed by four NULs. Text on the wire is
+// 7-bit ASCII; text holding any byte above 0x7F has no ASCII form, is written
+// as the empty string, and does not read back as text.
+//
+// The `dataBlockFrom...` operations return new buffers; the `append...`
+// operations write the same bytes at the end of an existing buffer, so that a
+// whole packet can be built in one allocation. Stateless; any thread.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Bytes.h"
+#include "platform/Date.h"
+
+namespace velto {
+
+class HJOSCDataUtilities {
+public:
+    HJOSCDataUtilities() = delete;
+
+    // Seconds from 1900-01-01 (NTP's epoch) to 2001-01-01 (the Date epoch).
+    static constexpr std::uint32_t kNTPSecondsToReferenceDate = 3187296000u;
+
+    static Bytes dataBlockFromInt(std::int32_t value);
+    static Bytes dataBlockFromUInt(std::uint32_t value);
+    static Bytes dataBlockFromFloat(float value);
+    // Non-ASCII text gives the empty string's atom, four NULs.
+    static Bytes dataBlockFromString(std::string_view text);
+    static Bytes dataBlockFromBlob(ByteView blob);
+    // The input followed by 4 - (length mod 4) NULs.
+    static Bytes paddedDataFromData(ByteView data);
+
+    // From the first 4 bytes; 0 (0.0) when there are fewer.
+    static std::int32_t intFromDataBlock(ByteView data);
+    static std::uint32_t uIntFromDataBlock(ByteView data);
+    static float floatFromDataBlock(ByteView data);
+    // All bytes as ASCII, NULs stripped from both ends (inner NULs stay). Bytes
+    // that are not ASCII make the text unreadable: the empty text here, none
+    // from asciiStringFromDataBlock.
+    static std::string stringFromDataBlock(ByteView data);
+    static std::optional<std::string> asciiStringFromDataBlock(ByteView data);
+    // The bytes of the blob atom at the start of `data`; none when the size is
+    // negative, missing or larger than what follows it.
+    static std::optional<Bytes> blobFromDataBlock(ByteView data);
+
+    // 00 00 00 00 00 00 00 01.
+    static Bytes ntpTimestampForImmediate();
+    static Bytes ntpTimestampFromNSDate(Date date);
+    // Reads the first 8 bytes (callers pass at least 8; fewer read as zeros).
+    // The immediate tag gives Date::distantPast().
+    static Date dateFromNTPTimestamp(ByteView data);
+
+    // In-place forms of the writers above.
+    static void appendInt(Bytes& out, std::int32_t value);
+    static void appendUInt(Bytes& out, std::uint32_t value);
+    static void appendFloat(Bytes& out, float value);
+    static void appendString(Bytes& out, std::string_view text);
+    static void appendBlob(Bytes& out, ByteView blob);
+    static void appendTimeTag(Bytes& out, Date date);
+
+    // Helpers shared by the packet classes and the decoder.
+    static constexpr std::size_t paddedLength(std::size_t length) { return (length / 4 + 1) * 4; }
+    static bool isASCII(std::string_view text);
+    static bool isASCII(ByteView bytes);
+    static bool isASCII(const std::uint8_t* bytes, std::size_t count);
+    static void storeUInt(std::uint8_t* at, std::uint32_t value) {
+        at[0] = static_cast<std::uint8_t>(value >> 24);
+        at[1] = static_cast<std::uint8_t>(value >> 16);
+        at[2] = static_cast<std::uint8_t>(value >> 8);
+        at[3] = static_cast<std::uint8_t>(value);
+    }
+    static std::uint32_t loadUInt(const std::uint8_t* at) {
+        return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) |
+               (std::uint32_t{at[2]} << 8) | std::uint32_t{at[3]};
+    }
+    // The 8 bytes of the time tag for `date`.
+    static void storeTimeTag(std::uint8_t* at, Date date);
+};
+
+}  // namespace velto

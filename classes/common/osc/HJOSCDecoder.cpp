@@ -1,0 +1,266 @@
+#include "common/osc/HJOSCDecoder.h"
+
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/osc/HJOSCBundle.h"
+#include "common/osc/HJOSCDataUtilities.h"
+#include "common/osc/HJOSCMessage.h"
+
+namespace velto {
+
+namespace {
+
+using Failure = HJOSCDecoder::Failure;
+using Utilities = HJOSCDataUtilities;
+
+// Positions inside one buffer. 64 bits wide, so that adding a 32-bit size to
+// a position can never overflow, whatever the datagram says.
+using Position = std::uint64_t;
+
+constexpr std::size_t kBundleHeadSize = 16;
+
+// The positions of the public readers: signed 32-bit, compared as unsigned.
+Position widen(std::int32_t position) { return static_cast<std::uint32_t>(position); }
+std::int32_t narrow(Position position) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(position));
+}
+
+// Whether `count` bytes are there at `start`.
+bool fits(ByteView data, Position start, Position count) {
+    return start <= data.size() && data.size() - start >= count;
+}
+
+// The string field at `start`. Only the last byte of each 4-byte word is
+// looked at for the terminating NUL, so a field always spans whole words.
+bool readText(ByteView data, Position start, Position& end, std::string_view& text) {
+    for (Position last = start + 3; last < data.size(); last += 4) {
+        if (data[last] != 0) continue;
+        const std::uint8_t* first = data.data() + start;
+        const std::uint8_t* stop = data.data() + last + 1;
+        if (!Utilities::isASCII(first, static_cast<std::size_t>(stop - first))) return false;
+        while (first < stop && *first == 0) ++first;
+        while (stop > first && stop[-1] == 0) --stop;
+        text = std::string_view(reinterpret_cast<const char*>(first),
+                                static_cast<std::size_t>(stop - first));
+        end = last + 1;
+        return true;
+    }
+    return false;
+}
+
+// The blob field at `start`, which lies inside the buffer or just past it.
+// None, and the position 8 further, when the size is missing or lies.
+std::optional<ByteView> readBlob(ByteView data, Position start, Position& end) {
+    std::optional<ByteView> blob;
+    if (fits(data, start, 4)) {
+        const std::uint32_t size = Utilities::loadUInt(data.data() + start);
+        if (size <= 0x7FFFFFFFu && fits(data, start + 4, size)) blob = data.subspan(start + 4, size);
+    }
+    end = start + 4 + Utilities::paddedLength(blob ? blob->size() : 0);
+    return blob;
+}
+
+// Reads the argument of type `type` at `start` and appends it to `into`.
+// False when it can't be read: the datagram is then malformed.
+bool readArgument(ByteView data, Position start, Position& end, char type,
+                  std::vector<HJOSCArgument>& into) {
+    switch (type) {
+        case 'i':
+        case 'f':
+            if (!fits(data, start, 4)) return false;
+            into.emplace_back(type, data.subspan(start, 4));  // the atom as it stands
+            end = start + 4;
+            return true;
+        case 's': {
+            std::string_view text;
+            if (!readText(data, start, end, text)) return false;
+            into.push_back(HJOSCArgument::withString(text));
+            return true;
+        }
+        case 'b':
+            if (start > data.size()) return false;
+            into.push_back(HJOSCArgument::withDataBlob(readBlob(data, start, end).value_or(ByteView{})));
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::shared_ptr<HJOSCMessage> decodeMessage(ByteView data, Failure& failure) {
+    std::string_view address;
+    std::string_view tags;
+    Position end = 0;
+    if (!readText(data, 0, end, address) || !readText(data, end, end, tags)) {
+        failure = Failure::noPacket;
+        return nullptr;
+    }
+    if (tags.empty()) {
+        failure = Failure::malformed;
+        return nullptr;
+    }
+    if (tags.front() != ',') {
+        failure = Failure::noPacket;
+        return nullptr;
+    }
+    // Every argument is read before the message is made.
+    std::vector<HJOSCArgument> arguments;
+    arguments.reserve(tags.size() - 1);
+    for (const char tag : tags.substr(1)) {
+        if (!readArgument(data, end, end, tag, arguments)) {
+            failure = Failure::malformed;
+            return nullptr;
+        }
+    }
+    auto message = std::make_shared<HJOSCMessage>(HJOSCAddress(address));
+    message->attachArguments(std::move(arguments));
+    failure = Failure::none;
+    return message;
+}
+
+// Reads the size field at `position` and the element behind it, and moves
+// the position past both. False when the datagram is malformed there.
+bool nextElement(ByteView bundle, Position& position, ByteView& element) {
+    if (!fits(bundle, position, 4)) return false;
+    const auto size = static_cast<std::int32_t>(Utilities::loadUInt(bundle.data() + position));
+    position += 4;
+    if (size < 0 || !fits(bundle, position, static_cast<Position>(size))) return false;
+    element = bundle.subspan(position, static_cast<std::size_t>(size));
+    position += static_cast<Position>(size);
+    return true;
+}
+
+// Elements are read while at least two bytes remain: one stray byte at the
+// end is ignored.
+bool hasNextElement(ByteView bundle, Position position) { return position + 1 < bundle.size(); }
+
+// A bundle with the time stamp of `head` (at least 16 bytes), and room for
+// the elements that it seems to hold.
+std::shared_ptr<HJOSCBundle> makeBundle(ByteView head) {
+    auto bundle = std::make_shared<HJOSCBundle>(Utilities::dateFromNTPTimestamp(head.subspan(8, 8)));
+    std::size_t count = 0;
+    ByteView element;
+    for (Position position = kBundleHeadSize;
+         hasNextElement(head, position) && nextElement(head, position, element);) {
+        ++count;
+    }
+    bundle->reserveObjects(count);
+    return bundle;
+}
+
+std::shared_ptr<HJOSCBundle> decodeBundle(ByteView data, Failure& failure) {
+    failure = Failure::malformed;
+    if (data.size() < kBundleHeadSize) return nullptr;
+    struct Level {
+        HJOSCBundle* bundle;
+        ByteView data;
+        Position position;
+    };
+    std::vector<Level> outer;  // the bundles that `level` is nested in
+    auto root = makeBundle(data);
+    Level level{root.get(), data, kBundleHeadSize};
+    for (;;) {
+        if (!hasNextElement(level.data, level.position)) {
+            if (outer.empty()) break;
+            level = outer.back();
+            outer.pop_back();
+            continue;
+        }
+        ByteView element;
+        if (!nextElement(level.data, level.position, element)) return nullptr;
+        if (element.empty()) continue;  // no packet: left out
+        if (element[0] == '#') {
+            if (element.size() < kBundleHeadSize) return nullptr;
+            auto nested = makeBundle(element);
+            HJOSCBundle* inner = nested.get();
+            level.bundle->attachObject(std::move(nested));
+            outer.push_back(level);
+            level = Level{inner, element, kBundleHeadSize};
+        } else {
+            Failure elementFailure = Failure::none;
+            auto message = decodeMessage(element, elementFailure);
+            if (elementFailure == Failure::malformed) return nullptr;
+            level.bundle->attachObject(std::move(message));  // null (no packet) is left out
+        }
+    }
+    failure = Failure::none;
+    return root;
+}
+
+}  // namespace
+
+std::shared_ptr<HJOSCPacket> HJOSCDecoder::decodeData(ByteView data) {
+    Failure failure = Failure::none;
+    return decodeData(data, failure);
+}
+
+std::shared_ptr<HJOSCPacket> HJOSCDecoder::decodeData(ByteView data, Failure& failure) {
+    if (data.empty()) {
+        failure = Failure::noPacket;
+        return nullptr;
+    }
+    if (data[0] == '#') return decodeBundle(data, failure);
+    return decodeMessage(data, failure);
+}
+
+std::shared_ptr<HJOSCBundle> HJOSCDecoder::decodeRawBundle(ByteView data, Failure& failure) {
+    return decodeBundle(data, failure);
+}
+
+std::shared_ptr<HJOSCMessage> HJOSCDecoder::decodeRawMessage(ByteView data, Failure& failure) {
+    return decodeMessage(data, failure);
+}
+
+std::optional<HJOSCArgument> HJOSCDecoder::argumentFromData(ByteView data, std::int32_t start,
+                                                            std::int32_t& end, char type) {
+    Position wideEnd = 0;
+    std::vector<HJOSCArgument> argument;
+    if (!readArgument(data, widen(start), wideEnd, type, argument)) return std::nullopt;
+    end = narrow(wideEnd);
+    return std::move(argument.front());
+}
+
+std::optional<std::string> HJOSCDecoder::stringFromData(ByteView data, std::int32_t start,
+                                                        std::int32_t& end) {
+    Position wideEnd = 0;
+    std::string_view text;
+    if (!readText(data, widen(start), wideEnd, text)) return std::nullopt;
+    end = narrow(wideEnd);
+    return std::string(text);
+}
+
+std::optional<Bytes> HJOSCDecoder::dataBlobFromData(ByteView data, std::int32_t start,
+                                                    std::int32_t& end, Failure& failure) {
+    if (widen(start) > data.size()) {
+        failure = Failure::malformed;
+        return std::nullopt;
+    }
+    Position wideEnd = 0;
+    const auto blob = readBlob(data, widen(start), wideEnd);
+    end = narrow(wideEnd);
+    if (!blob) return std::nullopt;
+    return Bytes(blob->begin(), blob->end());
+}
+
+std::int32_t HJOSCDecoder::intFromData(ByteView data, std::int32_t start, std::int32_t& end,
+                                       Failure& failure) {
+    end = narrow(widen(start) + 4);
+    if (!fits(data, widen(start), 4)) {
+        failure = Failure::malformed;
+        return 0;
+    }
+    return Utilities::intFromDataBlock(data.subspan(widen(start), 4));
+}
+
+float HJOSCDecoder::floatFromData(ByteView data, std::int32_t start, std::int32_t& end,
+                                  Failure& failure) {
+    end = narrow(widen(start) + 4);
+    if (!fits(data, widen(start), 4)) {
+        failure = Failure::malformed;
+        return 0.0f;
+    }
+    return Utilities::floatFromDataBlock(data.subspan(widen(start), 4));
+}
+
+}  // namespace velto

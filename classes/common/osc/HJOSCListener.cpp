@@ -1,0 +1,175 @@
+#include "common/osc/HJOSCListener.h"
+
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "common/osc/HJOSCDispatcher.h"
+#include "common/osc/HJOSCListenerDelegate.h"
+#include "platform/Log.h"
+#include "platform/RunLoop.h"
+
+namespace velto {
+
+namespace {
+
+constexpr Duration kDropReportInterval = std::chrono::seconds(1);
+
+}  // namespace
+
+// What the receive thread and the calls it posts share with the listener. It
+// outlives the listener for as long as posted calls still hold it.
+struct HJOSCListener::HandOff {
+    mutable std::mutex delegateMutex;
+    std::weak_ptr<HJOSCListenerDelegate> delegate;  // guarded by delegateMutex
+
+    std::atomic<std::size_t> waiting{0};
+    std::atomic<std::uint64_t> dropped{0};
+    std::atomic<std::uint64_t> unreportedDrops{0};
+    std::atomic<bool> reportPosted{false};
+
+    // Main thread only; cleared when the listener ends.
+    HJOSCListener* owner = nullptr;
+
+    std::weak_ptr<HJOSCListenerDelegate> currentDelegate() const {
+        const std::lock_guard lock(delegateMutex);
+        return delegate;
+    }
+
+    // On the receive thread.
+    void receive(RunLoop& loop, ByteView datagram, const std::shared_ptr<HandOff>& self) {
+        std::weak_ptr<HJOSCListenerDelegate> target = currentDelegate();
+        if (target.expired()) {
+            return;  // nobody to hand it to
+        }
+        // Only this thread adds to `waiting`, so the test and the increment
+        // cannot let more than the bound through.
+        if (waiting.load() >= kMaxWaitingDatagrams) {
+            dropped.fetch_add(1);
+            unreportedDrops.fetch_add(1);
+            if (!reportPosted.exchange(true)) {
+                loop.post([self] {
+                    self->reportPosted.store(false);
+                    if (self->owner != nullptr) {
+                        self->owner->reportDrops();
+                    }
+                });
+            }
+            return;
+        }
+        waiting.fetch_add(1);
+        loop.post([self, target = std::move(target), bytes = Bytes(datagram.begin(), datagram.end())] {
+            self->waiting.fetch_sub(1);
+            if (const auto delegate = target.lock()) {
+                delegate->dispatchRawPacket(bytes);
+            }
+        });
+    }
+};
+
+std::unique_ptr<HJOSCListener> HJOSCListener::defaultListenerOnPort(std::int32_t port) {
+    auto listener = std::make_unique<HJOSCListener>();
+    listener->stockDispatcher_ = std::make_shared<HJOSCDispatcher>();
+    listener->setDelegate(listener->stockDispatcher_);
+    listener->startListeningOnPort(port);
+    return listener;
+}
+
+HJOSCListener::HJOSCListener() : handOff_(std::make_shared<HandOff>()) {
+    handOff_->owner = this;
+}
+
+HJOSCListener::~HJOSCListener() {
+    if (socketDescriptor_.load() > 0) {
+        stopListening();
+    }
+    receiver_.reset();
+    handOff_->owner = nullptr;
+}
+
+void HJOSCListener::startListeningOnPort(std::int32_t port) {
+    if (socketDescriptor_.load() > 0) {
+        stopListening();
+    }
+    loop_ = RunLoop::current();
+    localPort_ = 0;
+
+    int error = 0;
+    socket_ = UdpSocket::open(error);
+    if (!socket_.isValid()) {
+        socketDescriptor_.store(-1);
+        Log::systemError("socket", error);
+        return;
+    }
+    socketDescriptor_.store(socket_.descriptor());
+
+    // Only the low 16 bits of the port count.
+    if (const int bindError = socket_.bindAny(static_cast<std::uint16_t>(port)); bindError != 0) {
+        Log::systemError("bind", bindError);
+        return;
+    }
+    localPort_ = socket_.localPort();
+    if (loop_ == nullptr) {
+        return;  // no main loop to hand datagrams to
+    }
+
+    RunLoop& loop = *loop_;
+    receiver_ = std::make_unique<DatagramReceiver>(
+        socket_,
+        [handOff = handOff_, &loop](ByteView datagram) { handOff->receive(loop, datagram, handOff); },
+        [](const std::string& reason) { Log::message("error with listen thread " + reason); });
+}
+
+void HJOSCListener::stopListening() {
+    // The receiver must stop reading before the descriptor is closed, or a new
+    // socket could get the same number while the old thread still reads it.
+    if (receiver_) {
+        receiver_->stop();
+        receiver_.reset();
+    }
+    socket_.close();
+    socketDescriptor_.store(-1);
+}
+
+std::shared_ptr<HJOSCListenerDelegate> HJOSCListener::delegate() const {
+    return handOff_->currentDelegate().lock();
+}
+
+void HJOSCListener::setDelegate(std::weak_ptr<HJOSCListenerDelegate> delegate) {
+    const std::lock_guard lock(handOff_->delegateMutex);
+    handOff_->delegate = std::move(delegate);
+}
+
+std::size_t HJOSCListener::waitingDatagramCount() const {
+    return handOff_->waiting.load();
+}
+
+std::uint64_t HJOSCListener::droppedDatagramCount() const {
+    return handOff_->dropped.load();
+}
+
+void HJOSCListener::reportDrops() {
+    if (!Log::isVerbose()) {
+        handOff_->unreportedDrops.store(0);
+        return;
+    }
+    const Instant now = loop_->clock().now();
+    if (hasReported_ && now < nextReportAllowed_) {
+        // Too soon after the last report: say it when the second is up.
+        if (!reportTimer_ || !reportTimer_->isValid()) {
+            reportTimer_ = loop_->scheduleTimerAt(nextReportAllowed_, kDropReportInterval, false,
+                                                  [this] { reportDrops(); });
+        }
+        return;
+    }
+    const std::uint64_t count = handOff_->unreportedDrops.exchange(0);
+    if (count == 0) {
+        return;
+    }
+    hasReported_ = true;
+    nextReportAllowed_ = now + kDropReportInterval;
+    Log::message("dropped " + std::to_string(count) + " datagrams on port " +
+                 std::to_string(localPort_) + ": too many waiting");
+}
+
+}  // namespace velto

@@ -1,0 +1,7 @@
+#include "common/osc/HJOSCListenerDelegate.h"
+
+namespace velto {
+
+HJOSCListenerDelegate::~HJOSCListenerDelegate() = default;
+
+}  // namespace velto

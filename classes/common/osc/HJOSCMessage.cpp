@@ -1,0 +1,90 @@
+#include "common/osc/HJOSCMessage.h"
+
+#include <cstring>
+#include <utility>
+
+#include "common/osc/HJOSCDataUtilities.h"
+
+namespace velto {
+
+std::shared_ptr<HJOSCMessage> HJOSCMessage::messageWithHJOSCAddress(
+    std::shared_ptr<HJOSCAddress> address) {
+    if (!address) return nullptr;
+    return std::make_shared<HJOSCMessage>(*address);
+}
+
+HJOSCMessage::HJOSCMessage(HJOSCAddress address) : address_(std::move(address)) {}
+
+void HJOSCMessage::setAddress(HJOSCAddress address) { address_ = std::move(address); }
+
+void HJOSCMessage::attachArgument(HJOSCArgument argument) {
+    hasArguments_ = true;
+    arguments_.push_back(std::move(argument));
+}
+
+void HJOSCMessage::attachArgument(const std::shared_ptr<HJOSCArgument>& argument) {
+    if (argument) attachArgument(*argument);
+}
+
+void HJOSCMessage::attachArguments(std::vector<HJOSCArgument> arguments) {
+    hasArguments_ = true;
+    if (arguments_.empty()) {
+        arguments_ = std::move(arguments);
+    } else {
+        arguments_.insert(arguments_.end(), std::make_move_iterator(arguments.begin()),
+                          std::make_move_iterator(arguments.end()));
+    }
+}
+
+std::string HJOSCMessage::typeTagString() const {
+    std::string tags(1, ',');
+    for (const auto& argument : arguments_) tags += argument.type();
+    return tags;
+}
+
+std::size_t HJOSCMessage::encodedSize() const {
+    std::size_t size = address_.encodedSize() + HJOSCDataUtilities::paddedLength(1 + arguments_.size());
+    for (const auto& argument : arguments_) size += argument.data().size();
+    return size;
+}
+
+std::optional<Bytes> HJOSCMessage::packetizedData() const {
+    Bytes out;
+    out.reserve(encodedSize());
+    appendPacketizedData(out);
+    return out;
+}
+
+bool HJOSCMessage::appendPacketizedData(Bytes& out) const {
+    const std::string_view text = address_.wireText();
+    const std::size_t at = out.size();
+    out.resize(at + encodedSize());  // zero-filled, so every padding NUL is already in place
+    std::uint8_t* p = out.data() + at;
+    if (!text.empty()) std::memcpy(p, text.data(), text.size());
+    p += HJOSCDataUtilities::paddedLength(text.size());
+    p[0] = ',';
+    for (std::size_t i = 0; i < arguments_.size(); ++i) {
+        p[1 + i] = static_cast<std::uint8_t>(arguments_[i].type());
+    }
+    p += HJOSCDataUtilities::paddedLength(1 + arguments_.size());
+    for (const auto& argument : arguments_) {
+        const ByteView data = argument.data();
+        if (!data.empty()) std::memcpy(p, data.data(), data.size());
+        p += data.size();
+    }
+    return true;
+}
+
+std::string HJOSCMessage::stringRepresentation() const {
+    std::string text = "MESSAGE:\naddress:";
+    text += address_.address();
+    text += "\n types:";
+    text += typeTagString();
+    for (const auto& argument : arguments_) {
+        text += '\n';
+        text += argument.description();
+    }
+    return text;
+}
+
+}  // namespace velto

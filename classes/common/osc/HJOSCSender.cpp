@@ -1,0 +1,153 @@
+#include "common/osc/HJOSCSender.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "common/osc/HJOSCBundle.h"
+#include "common/osc/HJOSCMessage.h"
+#include "common/osc/HJOSCPacket.h"
+#include "platform/Log.h"
+#include "platform/RunLoop.h"
+
+namespace velto {
+
+namespace {
+
+// "#bundle\0" and the 8-byte time tag in front of the elements.
+constexpr std::size_t kBundleHeadSize = 16;
+// Each element of a bundle is preceded by its 4-byte size.
+constexpr std::size_t kElementSizeField = 4;
+
+bool isAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
+std::unique_ptr<HJOSCSender> HJOSCSender::senderWithDestinationHostName(const std::string& host,
+                                                                        std::int32_t port) {
+    RunLoop* loop = RunLoop::current();
+    if (loop == nullptr) {
+        return nullptr;
+    }
+    std::unique_ptr<HJOSCSender> sender(new HJOSCSender(*loop, host, port));
+    if (!sender->prepareSocket()) {
+        return nullptr;
+    }
+    return sender;
+}
+
+HJOSCSender::HJOSCSender(RunLoop& loop, std::string host, std::int32_t port)
+    : loop_(loop),
+      scheduleOrigin_(loop.clock().now()),
+      destinationHostName_(std::move(host)),
+      portNumber_(port) {}
+
+HJOSCSender::~HJOSCSender() {
+    // Dropped by its owner: what is pending still goes out, and nothing lingers.
+    sendMainBundle();
+    timer_.reset();
+    socket_.close();
+}
+
+bool HJOSCSender::prepareSocket() {
+    int error = 0;
+    socket_ = UdpSocket::open(error);
+    if (!socket_.isValid()) {
+        Log::systemError("socket", error);
+        return false;
+    }
+    if (destinationHostName_.empty() || !isAscii(destinationHostName_)) {
+        return false;
+    }
+    const auto address = resolveIPv4(destinationHostName_);
+    if (!address) {
+        return false;
+    }
+    // Only the low 16 bits of the port count: 70000 gives 4464, -1 gives 65535.
+    destinationAddress_ = Ipv4Endpoint{*address, static_cast<std::uint16_t>(portNumber_)};
+    return true;
+}
+
+bool HJOSCSender::sendOSCPacket(const HJOSCPacket& packet) {
+    encodeBuffer_.clear();
+    if (!packet.appendPacketizedData(encodeBuffer_)) {
+        return false;
+    }
+    return sendEncoded(encodeBuffer_, packet);
+}
+
+void HJOSCSender::addOSCMessage(std::shared_ptr<HJOSCMessage> message) {
+    if (!message) {
+        return;
+    }
+    if (!mainBundle_) {
+        mainBundle_ = HJOSCBundle::bundleWithTimestamp(loop_.clock().date());
+        armFlush();
+    }
+    mainBundle_->attachObject(std::move(message));
+}
+
+void HJOSCSender::sendMainBundle() {
+    if (timer_) {
+        timer_->invalidate();
+    }
+    const auto bundle = std::exchange(mainBundle_, nullptr);
+    if (!bundle) {
+        return;
+    }
+    encodeBuffer_.clear();
+    if (!bundle->appendPacketizedData(encodeBuffer_)) {
+        return;
+    }
+    if (encodeBuffer_.size() <= kMaxBundleSize) {
+        sendEncoded(encodeBuffer_, *bundle);
+    } else {
+        sendSplit(*bundle);
+    }
+}
+
+void HJOSCSender::armFlush() {
+    // The first slot of the schedule strictly after now.
+    const Duration elapsed = loop_.clock().now() - scheduleOrigin_;
+    const auto slot = std::max<Duration::rep>(elapsed / kFlushInterval + 1, 1);
+    const Instant due = scheduleOrigin_ + slot * kFlushInterval;
+    timer_ = loop_.scheduleTimerAt(due, kFlushInterval, false, [this] { sendMainBundle(); });
+}
+
+void HJOSCSender::sendSplit(const HJOSCBundle& bundle) {
+    // Greedy packing in message order: each part takes messages while it stays
+    // within kMaxBundleSize; a message too big for any part goes alone.
+    std::shared_ptr<HJOSCBundle> part;
+    std::size_t partSize = 0;
+    Bytes element;
+    for (const auto& packet : bundle.attachedObjects()) {
+        element.clear();
+        packet->appendPacketizedData(element);
+        const std::size_t elementSize = kElementSizeField + element.size();
+        if (part && partSize + elementSize > kMaxBundleSize) {
+            sendOSCPacket(*part);
+            part.reset();
+        }
+        if (!part) {
+            part = HJOSCBundle::bundleWithTimestamp(bundle.timeStamp());
+            partSize = kBundleHeadSize;
+        }
+        part->attachObject(packet);
+        partSize += elementSize;
+    }
+    if (part) {
+        sendOSCPacket(*part);
+    }
+}
+
+bool HJOSCSender::sendEncoded(ByteView datagram, const HJOSCPacket& packet) {
+    if (Log::isVerbose()) {
+        Log::message("SEND " + std::to_string(destinationAddress_.port) + ":\n" +
+                     packet.stringRepresentation());
+    }
+    return socket_.sendTo(datagram, destinationAddress_) == 0;
+}
+
+}  // namespace velto

@@ -1,0 +1,96 @@
+#pragma once
+
+// Sends OSC to one fixed IPv4 destination. Messages handed to addOSCMessage are
+// gathered into one pending bundle, stamped with the date of the first of them,
+// and the bundle leaves at the next 10 ms tick of the sender's schedule
+// (creation + k * 10 ms), so a burst of messages within a tick costs one
+// datagram.
+//
+// The flush timer is armed only while a bundle is pending, as a one-shot timer
+// at the next slot of that schedule: an idle sender never wakes the process,
+// yet every bundle leaves exactly when a timer ticking every 10 ms would have
+// sent it.
+//
+// A pending bundle that encodes to more than kMaxBundleSize bytes leaves in the
+// same tick as several bundles of at most that size, in message order, all
+// with the same time stamp; a single larger message travels alone. Systems
+// refuse large datagrams (macOS above 9216 bytes by default) and a refused
+// bundle would be lost whole.
+//
+// Main thread only: the sender uses the run loop that is current on the thread
+// that makes it, for its timer and its clock.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/Bytes.h"
+#include "platform/Clock.h"
+#include "platform/Udp.h"
+
+namespace velto {
+
+class HJOSCBundle;
+class HJOSCMessage;
+class HJOSCPacket;
+class RunLoop;
+class Timer;
+
+class HJOSCSender {
+public:
+    static constexpr Duration kFlushInterval = std::chrono::milliseconds(10);
+    static constexpr std::size_t kMaxBundleSize = 8192;
+
+    // Null when the socket can't be opened (logged as "socket: <error>"), when
+    // the host is empty or doesn't resolve (nothing logged), or when the
+    // calling thread has no run loop. Only the low 16 bits of the port count.
+    static std::unique_ptr<HJOSCSender> senderWithDestinationHostName(const std::string& host,
+                                                                      std::int32_t port);
+
+    // Sends the pending bundle at once, then stops the timer and closes the socket.
+    ~HJOSCSender();
+    HJOSCSender(const HJOSCSender&) = delete;
+    HJOSCSender& operator=(const HJOSCSender&) = delete;
+
+    // Opens the socket and resolves the destination. True on success.
+    bool prepareSocket();
+
+    // Encodes the packet and sends it at once as one datagram. False when
+    // there is nothing to encode or the system refused it.
+    bool sendOSCPacket(const HJOSCPacket& packet);
+
+    // Adds the message to the pending bundle; sends nothing. Null is ignored.
+    void addOSCMessage(std::shared_ptr<HJOSCMessage> message);
+
+    // The tick: sends the pending bundle, if any, and drops it whether or not
+    // the system took it.
+    void sendMainBundle();
+
+    const std::string& destinationHostName() const { return destinationHostName_; }
+    std::int32_t portNumber() const { return portNumber_; }
+    // The resolved destination; meaningful once prepareSocket has succeeded.
+    const Ipv4Endpoint& destinationAddress() const { return destinationAddress_; }
+    std::int32_t socketDescriptor() const { return socket_.descriptor(); }
+    // The pending bundle, or null while nothing is pending.
+    const std::shared_ptr<HJOSCBundle>& mainBundle() const { return mainBundle_; }
+
+private:
+    HJOSCSender(RunLoop& loop, std::string host, std::int32_t port);
+
+    void armFlush();
+    void sendSplit(const HJOSCBundle& bundle);
+    bool sendEncoded(ByteView datagram, const HJOSCPacket& packet);
+
+    RunLoop& loop_;
+    const Instant scheduleOrigin_;  // t0 of the tick schedule
+    const std::string destinationHostName_;
+    const std::int32_t portNumber_;
+    Ipv4Endpoint destinationAddress_;
+    UdpSocket socket_;
+    std::shared_ptr<HJOSCBundle> mainBundle_;
+    std::unique_ptr<Timer> timer_;  // armed while a bundle is pending
+    Bytes encodeBuffer_;            // reused for every datagram
+};
+
+}  // namespace velto

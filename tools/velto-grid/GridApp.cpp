@@ -1,0 +1,278 @@
+#include "GridApp.h"
+
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <span>
+#include <sstream>
+#include <vector>
+
+#include "VeltoVersion.h"
+#include "common/osc/HJOSCMessage.h"
+
+namespace velto::tools {
+
+namespace {
+
+constexpr Duration kDrawInterval = std::chrono::milliseconds(50);
+
+constexpr const char* kCommands = "press X Y, release X Y, tap X Y, clear, show, quit";
+
+std::string pressText(const GridPress& press) {
+    return std::string(press.state != 0 ? "press " : "release ") + std::to_string(press.cell.x) +
+           " " + std::to_string(press.cell.y);
+}
+
+}  // namespace
+
+ToolOptions::Spec GridApp::optionSpec() {
+    return {"velto-grid", kDefaultListenPort, kDefaultSendPort, false, 0, 0};
+}
+
+std::string GridApp::usage() {
+    return "Usage: velto-grid [--listen-port N] [--send-port N] [--plain]\n"
+           "An 8x8 grid controller in the terminal, standing in for the real grid: it lights\n"
+           "its cells as \"/monome/led\" x y state arrives, and sends \"/monome/press\" x y state\n"
+           "(row 0 at the top) for presses and releases, over UDP on 127.0.0.1.\n"
+           "\n"
+           "Options:\n"
+           "  --listen-port N   port to listen on: Velto's monomeSendPort (default 8080;\n"
+           "                    0 lets the system pick one)\n"
+           "  --send-port N     port to send to: Velto's monomeListenPort (default 8000)\n"
+           "  --plain           no screen: one line per event on standard output, commands\n"
+           "                    on standard input (press X Y, release X Y, tap X Y, clear,\n"
+           "                    show, quit)\n"
+           "  --help            show this help and exit\n"
+           "  --version         show the version and exit\n"
+           "\n"
+           "Keys: arrows move the cursor, space presses (a second space releases), enter\n"
+           "taps, c clears the lights, q quits. Mouse: a press on a cell presses it and\n"
+           "the release releases it, so a fader cell can be held.\n";
+}
+
+int GridApp::main(int argc, const char* const* argv) {
+    const std::span<const char* const> arguments(argv, static_cast<std::size_t>(argc));
+    const ToolOptions options =
+        ToolOptions::parse(optionSpec(), arguments.subspan(argc > 0 ? 1 : 0));
+    switch (options.action) {
+        case ToolOptions::Action::help:
+            std::fputs(usage().c_str(), stdout);
+            return 0;
+        case ToolOptions::Action::version:
+            std::puts("velto-grid " VELTO_VERSION);
+            return 0;
+        case ToolOptions::Action::error:
+            std::fprintf(stderr, "velto-grid: %s\nTry 'velto-grid --help' for more information.\n",
+                         options.error.c_str());
+            return 2;
+        case ToolOptions::Action::run:
+            break;
+    }
+    try {
+        GridApp app(options);
+        return app.run();
+    } catch (const std::exception& failure) {
+        // The app is gone by now, and with it the screen: the terminal is back.
+        std::fprintf(stderr, "velto-grid: %s\n", failure.what());
+        return 1;
+    }
+}
+
+GridApp::GridApp(ToolOptions options) : options_(std::move(options)), loop_(clock_) {}
+
+GridApp::~GridApp() {
+    // The screen goes first so that the terminal is back before anything else.
+    drawTimer_.reset();
+    input_.reset();
+    view_.reset();
+    screen_.reset();
+}
+
+int GridApp::run() {
+    std::string error;
+    peer_ = OscPeer::open(
+        options_.listenPort, options_.sendPort,
+        [this](const HJOSCMessage& message) { receive(message); }, error);
+    if (!peer_) {
+        std::fprintf(stderr, "velto-grid: %s\n", error.c_str());
+        return 1;
+    }
+    ports_ = "listening on port " + std::to_string(peer_->listenPort()) + ", sending to port " +
+             std::to_string(peer_->sendPort());
+    if (options_.plain) {
+        say("velto-grid ready: " + ports_);
+        input_ = loop_.watchReadable(0, [this] { readCommands(); });
+    } else {
+        screen_ = TerminalScreen::open(error);
+        if (!screen_) {
+            std::fprintf(stderr, "velto-grid: %s\n", error.c_str());
+            return 1;
+        }
+        view_ = std::make_unique<GridView>(*screen_);
+        input_ = loop_.watchReadable(screen_->inputDescriptor(), [this] { takeScreenInput(); });
+        // Redraws are gathered: messages can arrive a thousand times a second.
+        drawTimer_ = loop_.scheduleTimer(kDrawInterval, true, [this] {
+            takeScreenInput();  // a resize shows up as a key
+            drawIfChanged();
+        });
+        drawIfChanged();
+    }
+    // Taken over after the screen, whose library installs handlers of its own.
+    loop_.handleSignals({SIGINT, SIGTERM, SIGHUP}, [this](int) { quit(); });
+    loop_.run();
+
+    drawTimer_.reset();
+    input_.reset();
+    view_.reset();
+    screen_.reset();
+    peer_.reset();  // what is still queued leaves now
+    return 0;
+}
+
+void GridApp::quit() {
+    quitting_ = true;
+    loop_.stop();
+}
+
+void GridApp::receive(const HJOSCMessage& message) {
+    const auto& arguments = message.attachedObjects();
+    const auto light = state_.receiveMessage(message.address().address(), arguments, clock_.now());
+    changed_ = true;
+    if (!options_.plain) return;
+    if (!light) {
+        say("ignored " + state_.lastMessage());
+    } else if (light->changed) {
+        say("led " + std::to_string(light->cell.x) + " " + std::to_string(light->cell.y) +
+            (light->lit ? " on" : " off"));
+    }
+}
+
+void GridApp::send(const GridPress& press) {
+    peer_->send(GridState::kPressAddress,
+                {HJOSCArgument::withInt(press.cell.x), HJOSCArgument::withInt(press.cell.y),
+                 HJOSCArgument::withInt(press.state)});
+    lastSent_ = pressText(press);
+    changed_ = true;
+    if (options_.plain) say("sent " + lastSent_);
+}
+
+void GridApp::readCommands() {
+    const auto bytes = input_->readAvailable();
+    if (!bytes) {
+        // The end of the commands is not a quit: a script may start the tool
+        // with no input at all and stop it with a signal.
+        input_.reset();
+        if (auto last = commands_.finish()) runCommand(*last);
+        return;
+    }
+    commands_.append(*bytes);
+    while (!quitting_) {
+        const auto line = commands_.nextLine();
+        if (!line) break;
+        runCommand(*line);
+    }
+}
+
+void GridApp::runCommand(const std::string& line) {
+    std::istringstream words(line);
+    std::string command;
+    if (!(words >> command) || command.starts_with('#')) return;
+    if (command == "quit" || command == "q") {
+        quit();
+        return;
+    }
+    if (command == "clear" || command == "c") {
+        state_.clearLights();
+        say("cleared");
+        return;
+    }
+    if (command == "show") {
+        std::istringstream picture(GridView::picture(state_));
+        for (std::string row; std::getline(picture, row);) say(row);
+        return;
+    }
+    if (command == "help") {
+        say("commands: " + std::string(kCommands));
+        return;
+    }
+    if (command == "press" || command == "release" || command == "tap") {
+        GridCell cell;
+        std::string rest;
+        if (!(words >> cell.x >> cell.y) || (words >> rest) || !GridState::contains(cell)) {
+            say("error: " + command + " needs a column and a row, 0 to 7: '" + line + "'");
+            return;
+        }
+        std::vector<GridPress> presses;
+        if (command != "release") {
+            if (auto down = state_.press(cell)) presses.push_back(*down);
+        }
+        if (command != "press") {
+            if (auto up = state_.release(cell)) presses.push_back(*up);
+        }
+        if (presses.empty())
+            say("error: " + command + " " + std::to_string(cell.x) + " " + std::to_string(cell.y) +
+                ": the cell is " + (command == "press" ? "held already" : "not held"));
+        for (const GridPress& press : presses) send(press);
+        return;
+    }
+    say("error: unknown command '" + command + "' (commands: " + kCommands + ")");
+}
+
+void GridApp::say(const std::string& line) {
+    std::fputs((line + '\n').c_str(), stdout);
+    std::fflush(stdout);  // whoever reads us sees each event as it happens
+}
+
+void GridApp::takeScreenInput() {
+    if (!screen_ || !view_) return;
+    while (!quitting_) {
+        const auto input = screen_->nextInput();
+        if (!input) break;
+        apply(view_->actionFor(*input));
+    }
+    drawIfChanged();
+}
+
+void GridApp::drawIfChanged() {
+    if (!view_) return;
+    const std::size_t rate = state_.messagesPerSecond(clock_.now());
+    if (!changed_ && rate == shownRate_) return;
+    shownRate_ = rate;
+    changed_ = false;
+    view_->draw(state_, {ports_, lastSent_, rate});
+}
+
+void GridApp::apply(const GridAction& action) {
+    using Kind = GridAction::Kind;
+    switch (action.kind) {
+        case Kind::none:
+            return;
+        case Kind::quit:
+            quit();
+            return;
+        case Kind::move:
+            state_.moveCursor(action.dx, action.dy);
+            break;
+        case Kind::toggle:
+            if (auto press = state_.toggleAtCursor()) send(*press);
+            break;
+        case Kind::tap:
+            for (const GridPress& press : state_.tapAtCursor()) send(press);
+            break;
+        case Kind::clear:
+            state_.clearLights();
+            break;
+        case Kind::mousePress:
+            if (auto press = state_.mousePress(action.cell)) send(*press);
+            break;
+        case Kind::mouseRelease:
+            if (auto press = state_.mouseRelease()) send(*press);
+            break;
+        case Kind::redraw:
+            view_->redrawWhole();
+            break;
+    }
+    changed_ = true;
+}
+
+}  // namespace velto::tools

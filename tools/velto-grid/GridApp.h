@@ -1,0 +1,72 @@
+#pragma once
+
+// velto-grid as a program: the grid's state, its OSC endpoints, and either the
+// terminal screen (keys and mouse) or the plain mode (commands on standard
+// input, one line per event on standard output).
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "GridState.h"
+#include "GridView.h"
+#include "LineBuffer.h"
+#include "OscPeer.h"
+#include "TerminalScreen.h"
+#include "ToolOptions.h"
+#include "platform/Clock.h"
+#include "platform/RunLoop.h"
+
+namespace velto::tools {
+
+class GridApp {
+  public:
+    static constexpr std::int32_t kDefaultListenPort = 8080;  // Velto's "monomeSendPort"
+    static constexpr std::int32_t kDefaultSendPort = 8000;    // Velto's "monomeListenPort"
+
+    static ToolOptions::Spec optionSpec();
+    static std::string usage();
+    // The whole program: options, running, exit status (0 quit, 1 failure, 2 bad options).
+    static int main(int argc, const char* const* argv);
+
+    explicit GridApp(ToolOptions options);
+    ~GridApp();
+    GridApp(const GridApp&) = delete;
+    GridApp& operator=(const GridApp&) = delete;
+
+    // Runs until q, "quit", SIGINT, SIGTERM or SIGHUP; the exit status.
+    int run();
+
+  private:
+    void receive(const HJOSCMessage& message);
+    void send(const GridPress& press);
+    void quit();
+
+    // Plain mode.
+    void readCommands();
+    void runCommand(const std::string& line);
+    void say(const std::string& line);
+
+    // Screen mode.
+    void takeScreenInput();
+    void apply(const GridAction& action);
+    void drawIfChanged();
+
+    ToolOptions options_;
+    SystemClock clock_;
+    RunLoop loop_;
+    GridState state_;
+    std::shared_ptr<OscPeer> peer_;
+    std::unique_ptr<TerminalScreen> screen_;
+    std::unique_ptr<GridView> view_;
+    std::unique_ptr<ReadableWatch> input_;
+    std::unique_ptr<Timer> drawTimer_;
+    LineBuffer commands_;
+    std::string ports_;  // "listening on port 8080, sending to port 8000"
+    std::string lastSent_;
+    std::size_t shownRate_ = 0;
+    bool changed_ = true;
+    bool quitting_ = false;
+};
+
+}  // namespace velto::tools

@@ -1,0 +1,315 @@
+#include "VideoApp.h"
+
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <span>
+#include <sstream>
+
+#include "VeltoVersion.h"
+#include "common/osc/HJOSCMessage.h"
+
+namespace velto::tools {
+
+namespace {
+
+constexpr Duration kDrawInterval = std::chrono::milliseconds(50);
+
+constexpr const char* kCommands = "layers N, pause, play, report, status, quit";
+
+std::string formatted(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+const char* kindName(VideoEvent::Kind kind) {
+    switch (kind) {
+        case VideoEvent::Kind::opacity:
+            return "opacity";
+        case VideoEvent::Kind::speed:
+            return "speed";
+        case VideoEvent::Kind::position:
+            return "time";
+        default:
+            return "";
+    }
+}
+
+}  // namespace
+
+ToolOptions::Spec VideoApp::optionSpec() {
+    return {"velto-video", kDefaultListenPort,     kDefaultSendPort,
+            true,          VideoState::kMaxLayers, VideoState::kMaxLayers};
+}
+
+std::string VideoApp::usage() {
+    return "Usage: velto-video [--listen-port N] [--send-port N] [--layers N] [--plain]\n"
+           "A simulated video-playback app, standing in for the real one: four layers with\n"
+           "opacity (0-100), media speed (0-100, 100 is normal speed: a clip lasts 10 s) and\n"
+           "media position (0-1, wrapping at 1), driven by OSC \"/stagevue/...\" over UDP on\n"
+           "127.0.0.1. It answers \"/stagevue/ping\" with \"/stagevue/layerNumber\" and every\n"
+           "value it holds, and reports each layer's position ten times a second while playing.\n"
+           "\n"
+           "Options:\n"
+           "  --listen-port N   port to listen on: Velto's stagevueSendPort (default 5000;\n"
+           "                    0 lets the system pick one)\n"
+           "  --send-port N     port to send to: Velto's stagevueListenPort (default 5001)\n"
+           "  --layers N        number of layers, 0 to 4 (default 4)\n"
+           "  --plain           no screen: one line per event on standard output, commands\n"
+           "                    on standard input (layers N, pause, play, report, status, quit)\n"
+           "  --help            show this help and exit\n"
+           "  --version         show the version and exit\n"
+           "\n"
+           "Keys: 0-4 set the layer count (and report it), p or space pauses and resumes,\n"
+           "r reports every value, q quits.\n";
+}
+
+int VideoApp::main(int argc, const char* const* argv) {
+    const std::span<const char* const> arguments(argv, static_cast<std::size_t>(argc));
+    const ToolOptions options =
+        ToolOptions::parse(optionSpec(), arguments.subspan(argc > 0 ? 1 : 0));
+    switch (options.action) {
+        case ToolOptions::Action::help:
+            std::fputs(usage().c_str(), stdout);
+            return 0;
+        case ToolOptions::Action::version:
+            std::puts("velto-video " VELTO_VERSION);
+            return 0;
+        case ToolOptions::Action::error:
+            std::fprintf(stderr,
+                         "velto-video: %s\nTry 'velto-video --help' for more information.\n",
+                         options.error.c_str());
+            return 2;
+        case ToolOptions::Action::run:
+            break;
+    }
+    try {
+        VideoApp app(options);
+        return app.run();
+    } catch (const std::exception& failure) {
+        // The app is gone by now, and with it the screen: the terminal is back.
+        std::fprintf(stderr, "velto-video: %s\n", failure.what());
+        return 1;
+    }
+}
+
+VideoApp::VideoApp(ToolOptions options)
+    : options_(std::move(options)), loop_(clock_), state_(options_.layers) {}
+
+VideoApp::~VideoApp() {
+    // The screen goes first so that the terminal is back before anything else.
+    drawTimer_.reset();
+    input_.reset();
+    view_.reset();
+    screen_.reset();
+}
+
+int VideoApp::run() {
+    std::string error;
+    peer_ = OscPeer::open(
+        options_.listenPort, options_.sendPort,
+        [this](const HJOSCMessage& message) { receive(message); }, error);
+    if (!peer_) {
+        std::fprintf(stderr, "velto-video: %s\n", error.c_str());
+        return 1;
+    }
+    status_.ports = "listening on port " + std::to_string(peer_->listenPort()) +
+                    ", sending to port " + std::to_string(peer_->sendPort());
+    if (options_.plain) {
+        say("velto-video ready: " + status_.ports + ", " + std::to_string(state_.layerCount()) +
+            " layers");
+        input_ = loop_.watchReadable(0, [this] { readCommands(); });
+    } else {
+        screen_ = TerminalScreen::open(error);
+        if (!screen_) {
+            std::fprintf(stderr, "velto-video: %s\n", error.c_str());
+            return 1;
+        }
+        view_ = std::make_unique<VideoView>(*screen_);
+        input_ = loop_.watchReadable(screen_->inputDescriptor(), [this] { takeScreenInput(); });
+        drawTimer_ = loop_.scheduleTimer(kDrawInterval, true, [this] {
+            takeScreenInput();  // a resize shows up as a key
+            drawIfChanged();
+        });
+        drawIfChanged();
+    }
+    lastTick_ = clock_.now();
+    playTimer_ = loop_.scheduleTimer(kReportInterval, true, [this] { tick(); });
+    // Taken over after the screen, whose library installs handlers of its own.
+    loop_.handleSignals({SIGINT, SIGTERM, SIGHUP}, [this](int) { quit(); });
+    loop_.run();
+
+    playTimer_.reset();
+    drawTimer_.reset();
+    input_.reset();
+    view_.reset();
+    screen_.reset();
+    peer_.reset();  // what is still queued leaves now
+    return 0;
+}
+
+void VideoApp::quit() {
+    quitting_ = true;
+    loop_.stop();
+}
+
+void VideoApp::tick() {
+    const Instant now = clock_.now();
+    // The time that really passed: a late tick does not slow the playheads.
+    state_.advance(now - lastTick_);
+    lastTick_ = now;
+    if (!state_.isPlaying()) return;
+    sendReports(state_.positionReports());
+    changed_ = true;
+}
+
+void VideoApp::sendReports(const std::vector<VideoReport>& reports) {
+    for (const VideoReport& report : reports) peer_->send(report.address, {report.value});
+}
+
+void VideoApp::receive(const HJOSCMessage& message) {
+    const std::string& address = message.address().address();
+    const auto& arguments = message.attachedObjects();
+    status_.lastReceived = OscPeer::describe(address, arguments);
+    changed_ = true;
+    const VideoEvent event = state_.receiveMessage(address, arguments);
+    switch (event.kind) {
+        case VideoEvent::Kind::ping:
+            reportState("ping");
+            return;
+        case VideoEvent::Kind::ignored:
+            if (options_.plain) say("ignored " + status_.lastReceived);
+            return;
+        default:
+            if (options_.plain)
+                say(std::string(kindName(event.kind)) + " " + std::to_string(event.layer) + " " +
+                    formatted(event.value));
+            return;
+    }
+}
+
+void VideoApp::reportState(const std::string& why) {
+    sendReports(state_.stateReports());
+    status_.lastSent =
+        "layerNumber " + std::to_string(state_.layerCount()) + " and every value (" + why + ")";
+    changed_ = true;
+    if (options_.plain) {
+        say("reported layers " + std::to_string(state_.layerCount()) + " and every value (" + why +
+            ")");
+    }
+}
+
+void VideoApp::setLayerCount(int count) {
+    state_.setLayerCount(count);
+    if (options_.plain) say("layers " + std::to_string(state_.layerCount()));
+    // A layer that comes back stays dark on the grid until its values arrive.
+    reportState("layer count");
+}
+
+void VideoApp::setPlaying(bool playing) {
+    state_.setPlaying(playing);
+    changed_ = true;
+    if (options_.plain) say(playing ? "playing" : "paused");
+}
+
+void VideoApp::readCommands() {
+    const auto bytes = input_->readAvailable();
+    if (!bytes) {
+        // The end of the commands is not a quit: a script may start the tool
+        // with no input at all and stop it with a signal.
+        input_.reset();
+        if (auto last = commands_.finish()) runCommand(*last);
+        return;
+    }
+    commands_.append(*bytes);
+    while (!quitting_) {
+        const auto line = commands_.nextLine();
+        if (!line) break;
+        runCommand(*line);
+    }
+}
+
+void VideoApp::runCommand(const std::string& line) {
+    std::istringstream words(line);
+    std::string command;
+    if (!(words >> command) || command.starts_with('#')) return;
+    if (command == "quit" || command == "q") {
+        quit();
+    } else if (command == "pause") {
+        setPlaying(false);
+    } else if (command == "play" || command == "resume") {
+        setPlaying(true);
+    } else if (command == "report") {
+        reportState("asked");
+    } else if (command == "status") {
+        say(std::string(state_.isPlaying() ? "playing" : "paused") + ", layers " +
+            std::to_string(state_.layerCount()));
+        for (int number = 1; number <= state_.layerCount(); ++number) {
+            const VideoLayer& layer = state_.layer(number);
+            say("layer " + std::to_string(number) + ": opacity " + formatted(layer.opacity) +
+                ", speed " + formatted(layer.speed) + ", time " +
+                formatted(state_.reportedPosition(number)));
+        }
+    } else if (command == "layers") {
+        int count = -1;
+        std::string rest;
+        if (!(words >> count) || (words >> rest) || count < 0 || count > VideoState::kMaxLayers) {
+            say("error: layers needs a count, 0 to " + std::to_string(VideoState::kMaxLayers) +
+                ": '" + line + "'");
+            return;
+        }
+        setLayerCount(count);
+    } else if (command == "help") {
+        say("commands: " + std::string(kCommands));
+    } else {
+        say("error: unknown command '" + command + "' (commands: " + kCommands + ")");
+    }
+}
+
+void VideoApp::say(const std::string& line) {
+    std::fputs((line + '\n').c_str(), stdout);
+    std::fflush(stdout);  // whoever reads us sees each event as it happens
+}
+
+void VideoApp::takeScreenInput() {
+    if (!screen_ || !view_) return;
+    while (!quitting_) {
+        const auto input = screen_->nextInput();
+        if (!input) break;
+        apply(view_->actionFor(*input));
+    }
+    drawIfChanged();
+}
+
+void VideoApp::apply(const VideoAction& action) {
+    using Kind = VideoAction::Kind;
+    switch (action.kind) {
+        case Kind::none:
+            return;
+        case Kind::quit:
+            quit();
+            return;
+        case Kind::layers:
+            setLayerCount(action.layers);
+            break;
+        case Kind::togglePlaying:
+            setPlaying(!state_.isPlaying());
+            break;
+        case Kind::report:
+            reportState("asked");
+            break;
+        case Kind::redraw:
+            view_->redrawWhole();
+            break;
+    }
+    changed_ = true;
+}
+
+void VideoApp::drawIfChanged() {
+    if (!view_ || !changed_) return;
+    changed_ = false;
+    view_->draw(state_, status_);
+}
+
+}  // namespace velto::tools

@@ -1,0 +1,3 @@
+#include "VideoApp.h"
+
+int main(int argc, char** argv) { return velto::tools::VideoApp::main(argc, argv); }
