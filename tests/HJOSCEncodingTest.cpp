@@ -281,6 +281,7 @@ TEST(HJOSCArgumentTest, CopiesAndMovesKeepInlineAndLongData) {
         EXPECT_EQ(copy, original);
         HJOSCArgument moved = std::move(copy);
         EXPECT_EQ(moved, original);
+        EXPECT_TRUE(copy.data().empty());  // NOLINT(bugprone-use-after-move): left empty, never dangling
         HJOSCArgument assigned = HJOSCArgument::withString("short");
         assigned = moved;
         EXPECT_EQ(assigned, original);

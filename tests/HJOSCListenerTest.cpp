@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -152,6 +153,15 @@ TEST_F(HJOSCListenerTest, ListenerOnATakenPortLogsBindAndDeliversNothing) {
 // How a listener is given up before its port is bound again.
 enum class Release { stopListening, stopListeningTwice, destroy };
 
+std::ostream& operator<<(std::ostream& out, Release release) {
+    switch (release) {
+        case Release::stopListening: return out << "stopListening";
+        case Release::stopListeningTwice: return out << "stopListeningTwice";
+        case Release::destroy: return out << "destroy";
+    }
+    return out;
+}
+
 class HJOSCListenerReleaseTest : public HJOSCListenerTest, public ::testing::WithParamInterface<Release> {};
 
 TEST_P(HJOSCListenerReleaseTest, PortCanBeBoundAgainAtOnce) {
@@ -184,7 +194,8 @@ TEST_P(HJOSCListenerReleaseTest, PortCanBeBoundAgainAtOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Release, HJOSCListenerReleaseTest,
                          ::testing::Values(Release::stopListening, Release::stopListeningTwice,
-                                           Release::destroy));
+                                           Release::destroy),
+                         ::testing::PrintToStringParamName());
 
 TEST_F(HJOSCListenerTest, DatagramArrivingBeforeSetDelegateGoesToTheStockDispatcher) {
     const auto listener = HJOSCListener::defaultListenerOnPort(0);

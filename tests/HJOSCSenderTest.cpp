@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -173,6 +174,9 @@ TEST_F(HJOSCSenderTest, SenderFallsIdleAgainAfterSendingItsBundle) {
 struct GridCase {
     Duration added;
     Duration leaves;
+    friend std::ostream& operator<<(std::ostream& out, const GridCase& grid) {
+        return out << "added at +" << grid.added.count() << " ns, leaves at +" << grid.leaves.count() << " ns";
+    }
 };
 
 class HJOSCSenderGridTest : public HJOSCSenderTest, public ::testing::WithParamInterface<GridCase> {};
@@ -285,14 +289,18 @@ TEST_F(HJOSCSenderTest, OversizedBundleLeavesInTheSameTickAsPackedPartsInMessage
 }
 
 struct BoundaryCase {
-    std::size_t bundleSize;  // encoded size of the pending bundle of two messages
-    std::size_t datagrams;
+    std::size_t pairSize;                   // encoded size of a bundle of the first two messages
+    bool third;                             // whether a small third message follows them
+    std::vector<std::size_t> messagesPerDatagram;
+    friend std::ostream& operator<<(std::ostream& out, const BoundaryCase& boundary) {
+        return out << boundary.pairSize << " bytes" << (boundary.third ? " and a third message" : "");
+    }
 };
 
 class HJOSCSenderSplitBoundaryTest : public HJOSCSenderTest,
                                      public ::testing::WithParamInterface<BoundaryCase> {};
 
-TEST_P(HJOSCSenderSplitBoundaryTest, BundleLeavesWholeUpToTheLimitAndInPartsBeyondIt) {
+TEST_P(HJOSCSenderSplitBoundaryTest, BundlesAndPartsAreFilledUpToTheLimitExactly) {
     const BoundaryCase boundary = GetParam();
     // A blob whose length is a multiple of 4 adds exactly its length to the
     // encoding; the rest is measured with the codec.
@@ -300,27 +308,36 @@ TEST_P(HJOSCSenderSplitBoundaryTest, BundleLeavesWholeUpToTheLimitAndInPartsBeyo
     empty->attachObject(blobMessage(0, 0));
     empty->attachObject(blobMessage(1, 0));
     const std::size_t overhead = encodedSize(*empty);
-    ASSERT_EQ((boundary.bundleSize - overhead) % 4, 0U);
+    ASSERT_EQ((boundary.pairSize - overhead) % 4, 0U);
     const std::size_t firstBlob = 4000;
-    const std::size_t secondBlob = boundary.bundleSize - overhead - firstBlob;
+    const std::size_t secondBlob = boundary.pairSize - overhead - firstBlob;
 
     sender->addOSCMessage(blobMessage(0, firstBlob));
     sender->addOSCMessage(blobMessage(1, secondBlob));
-    ASSERT_EQ(encodedSize(*sender->mainBundle()), boundary.bundleSize);
+    ASSERT_EQ(encodedSize(*sender->mainBundle()), boundary.pairSize);
+    Summary expected{{"/b", 0}, {"/b", 1}};
+    if (boundary.third) {
+        sender->addOSCMessage(intMessage("/third", 2));
+        expected.emplace_back("/third", 2);
+    }
     runAt(10ms);
 
     Summary received;
-    for (std::size_t i = 0; i < boundary.datagrams; ++i) {
+    for (const std::size_t count : boundary.messagesPerDatagram) {
         const ReceivedBundle part = receiveBundle();
+        EXPECT_EQ(part.messages.size(), count);
+        EXPECT_LE(part.size, HJOSCSender::kMaxBundleSize);
         received.insert(received.end(), part.messages.begin(), part.messages.end());
     }
-    EXPECT_EQ(received, (Summary{{"/b", 0}, {"/b", 1}}));
+    EXPECT_EQ(received, expected);
     expectNothingSentYet();
 }
 
-INSTANTIATE_TEST_SUITE_P(Limit, HJOSCSenderSplitBoundaryTest,
-                         ::testing::Values(BoundaryCase{HJOSCSender::kMaxBundleSize, 1},
-                                           BoundaryCase{HJOSCSender::kMaxBundleSize + 4, 2}));
+INSTANTIATE_TEST_SUITE_P(
+    Limit, HJOSCSenderSplitBoundaryTest,
+    ::testing::Values(BoundaryCase{HJOSCSender::kMaxBundleSize, false, {2}},
+                      BoundaryCase{HJOSCSender::kMaxBundleSize + 4, false, {1, 1}},
+                      BoundaryCase{HJOSCSender::kMaxBundleSize, true, {2, 1}}));
 
 TEST_F(HJOSCSenderTest, MessageTooBigForAnyPartTravelsAloneBetweenTheOthers) {
     sender->addOSCMessage(intMessage("/before", 1));

@@ -13,7 +13,8 @@
 // verbose mode).
 //
 // Threads: everything is called on the main thread, whose run loop must be
-// current when the listener starts. delegate() may be read on any thread.
+// current when the listener starts and must outlive the listener.
+// delegate() may be read on any thread.
 
 #include <atomic>
 #include <cstddef>

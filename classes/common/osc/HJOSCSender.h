@@ -18,7 +18,7 @@
 // bundle would be lost whole.
 //
 // Main thread only: the sender uses the run loop that is current on the thread
-// that makes it, for its timer and its clock.
+// that makes it, for its timer and its clock; that loop must outlive it.
 
 #include <cstddef>
 #include <cstdint>
