@@ -16,6 +16,8 @@
 namespace velto::test {
 namespace {
 
+using velto::test::PrintTo;
+
 using ControllerStartupTest = BridgeFixture;
 using ControllerColdStartTest = UnstartedBridgeFixture;
 
@@ -289,6 +291,7 @@ TEST_F(ControllerPortSetterTest, ReloadAppliesOnlyThePortsThatChanged) {
 // --- Outbound operations ---------------------------------------------------------------
 
 struct LightCase {
+    const char* name;
     std::uint32_t x, y;
     std::int8_t state;
     SentLight sent;
@@ -305,9 +308,12 @@ TEST_P(ControllerLightTest, LightGoesToTheGridWithItsRowTurnedOver) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cells, ControllerLightTest,
-                         ::testing::Values(LightCase{3, 0, 1, {3, 7, 1}}, LightCase{0, 7, 0, {0, 0, 0}},
-                                           LightCase{7, 8, 1, {7, -1, 1}},
-                                           LightCase{4294967295u, 0, -1, {-1, 7, -1}}));
+                         ::testing::Values(LightCase{"BottomRowOn", 3, 0, 1, {3, 7, 1}},
+                                           LightCase{"TopRowOff", 0, 7, 0, {0, 0, 0}},
+                                           LightCase{"RowAboveTheGridGoesOutNegative", 7, 8, 1, {7, -1, 1}},
+                                           LightCase{"FarColumnAndNegativeStateKeepTheirBits", 4294967295u, 0, -1,
+                                                     {-1, 7, -1}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ControllerStartupTest, TwoLightsForOneCellInOneTickAreBothSentInCallOrder) {
     VeltoController::setLightAtXAndYWithState(2, 2, 1);

@@ -13,6 +13,8 @@
 namespace velto::test {
 namespace {
 
+using velto::test::PrintTo;
+
 constexpr const char* kTopSlider = "/stagevue/layer/media/time/4";  // grid row 7, the monome's row 0
 constexpr const char* kOpacity2 = "/stagevue/layer/opacity/2";     // column 2
 

@@ -10,8 +10,8 @@ namespace {
 
 using Action = ToolOptions::Action;
 
-const ToolOptions::Spec kGrid{"velto-grid", 8080, 8000, false, 0, 0};
-const ToolOptions::Spec kVideo{"velto-video", 5000, 5001, true, 4, 4};
+const ToolOptions::Spec kGrid{8080, 8000, false, 0, 0};
+const ToolOptions::Spec kVideo{5000, 5001, true, 4, 4};
 
 ToolOptions parse(const ToolOptions::Spec& spec, std::vector<const char*> arguments) {
     return ToolOptions::parse(spec, arguments);

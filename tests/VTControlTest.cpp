@@ -13,6 +13,8 @@
 namespace velto::test {
 namespace {
 
+using velto::test::PrintTo;
+
 constexpr std::uint32_t kFar = std::numeric_limits<std::uint32_t>::max();
 
 // Records every hook call as text, e.g. "pressX 5".

@@ -11,6 +11,8 @@
 namespace velto::test {
 namespace {
 
+using velto::test::PrintTo;
+
 constexpr const char* kAddress = "/stagevue/test/slider";
 
 class VTHorizontalSliderTest : public BridgeFixture {

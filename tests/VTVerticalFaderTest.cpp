@@ -12,6 +12,8 @@
 namespace velto::test {
 namespace {
 
+using velto::test::PrintTo;
+
 constexpr const char* kAddress = "/stagevue/test/fader";
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();

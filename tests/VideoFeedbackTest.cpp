@@ -14,6 +14,8 @@
 namespace velto::test {
 namespace {
 
+using velto::test::PrintTo;
+
 // The layer of each control, in the controller's order.
 constexpr int kLayerOfControl[12] = {4, 3, 2, 1, 4, 3, 2, 1, 4, 3, 2, 1};
 

@@ -31,8 +31,9 @@ tmux split-window -t "$session" -v -l 10 "sleep 0.5; exec '$build/velto' --setti
 # tmux hands mouse presses and releases to the pane's program only with this on.
 tmux set-option -t "$session" mouse on >/dev/null
 tmux select-pane -t "$session:0.0"
+echo "try-velto: q quits a tool; tmux kill-session -t $session ends all three"
 if [ -n "${TMUX:-}" ]; then
-    tmux switch-client -t "$session"
+    tmux switch-client -t "$session" || echo "try-velto: attach with: tmux attach -t $session"
 else
     tmux attach-session -t "$session"
 fi

@@ -149,6 +149,14 @@ protected:
     void SetUp() override {}
 };
 
+// Parameter tables whose rows carry a `name` print as that name in failures
+// (bring it into the table's namespace with `using velto::test::PrintTo;`).
+template <typename Case>
+    requires requires(const Case& c) { std::string_view(c.name); }
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
+
 // Decode one datagram into the flat lists of `traffic`.
 void decodeInto(Traffic& traffic, const Bytes& datagram, bool toVideo);
 

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <string_view>
 
 namespace velto::tools {
 
@@ -17,7 +16,6 @@ struct ToolOptions {
 
     // What a tool accepts and its defaults.
     struct Spec {
-        std::string_view program;
         std::int32_t listenPort = 0;
         std::int32_t sendPort = 0;
         bool takesLayers = false;

@@ -14,6 +14,7 @@ namespace velto::tools {
 
 namespace {
 
+constexpr int kStandardInput = 0;  // descriptor
 constexpr Duration kDrawInterval = std::chrono::milliseconds(50);
 
 constexpr const char* kCommands = "press X Y, release X Y, tap X Y, clear, show, quit";
@@ -26,7 +27,7 @@ std::string pressText(const GridPress& press) {
 }  // namespace
 
 ToolOptions::Spec GridApp::optionSpec() {
-    return {"velto-grid", kDefaultListenPort, kDefaultSendPort, false, 0, 0};
+    return {kDefaultListenPort, kDefaultSendPort, false, 0, 0};
 }
 
 std::string GridApp::usage() {
@@ -89,6 +90,9 @@ GridApp::~GridApp() {
 }
 
 int GridApp::run() {
+    // Taken over first, so that a signal at any moment after start is a clean
+    // quit; the screen library leaves handlers that are set already alone.
+    loop_.handleSignals({SIGINT, SIGTERM, SIGHUP}, [this](int) { quit(); });
     std::string error;
     peer_ = OscPeer::open(
         options_.listenPort, options_.sendPort,
@@ -101,7 +105,7 @@ int GridApp::run() {
              std::to_string(peer_->sendPort());
     if (options_.plain) {
         say("velto-grid ready: " + ports_);
-        input_ = loop_.watchReadable(0, [this] { readCommands(); });
+        input_ = loop_.watchReadable(kStandardInput, [this] { readCommands(); });
     } else {
         screen_ = TerminalScreen::open(error);
         if (!screen_) {
@@ -117,8 +121,6 @@ int GridApp::run() {
         });
         drawIfChanged();
     }
-    // Taken over after the screen, whose library installs handlers of its own.
-    loop_.handleSignals({SIGINT, SIGTERM, SIGHUP}, [this](int) { quit(); });
     loop_.run();
 
     drawTimer_.reset();

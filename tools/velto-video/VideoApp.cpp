@@ -13,6 +13,7 @@ namespace velto::tools {
 
 namespace {
 
+constexpr int kStandardInput = 0;  // descriptor
 constexpr Duration kDrawInterval = std::chrono::milliseconds(50);
 
 constexpr const char* kCommands = "layers N, pause, play, report, status, quit";
@@ -39,8 +40,8 @@ const char* kindName(VideoEvent::Kind kind) {
 }  // namespace
 
 ToolOptions::Spec VideoApp::optionSpec() {
-    return {"velto-video", kDefaultListenPort,     kDefaultSendPort,
-            true,          VideoState::kMaxLayers, VideoState::kMaxLayers};
+    return {kDefaultListenPort, kDefaultSendPort, true, VideoState::kMaxLayers,
+            VideoState::kMaxLayers};
 }
 
 std::string VideoApp::usage() {
@@ -106,6 +107,9 @@ VideoApp::~VideoApp() {
 }
 
 int VideoApp::run() {
+    // Taken over first, so that a signal at any moment after start is a clean
+    // quit; the screen library leaves handlers that are set already alone.
+    loop_.handleSignals({SIGINT, SIGTERM, SIGHUP}, [this](int) { quit(); });
     std::string error;
     peer_ = OscPeer::open(
         options_.listenPort, options_.sendPort,
@@ -119,7 +123,7 @@ int VideoApp::run() {
     if (options_.plain) {
         say("velto-video ready: " + status_.ports + ", " + std::to_string(state_.layerCount()) +
             " layers");
-        input_ = loop_.watchReadable(0, [this] { readCommands(); });
+        input_ = loop_.watchReadable(kStandardInput, [this] { readCommands(); });
     } else {
         screen_ = TerminalScreen::open(error);
         if (!screen_) {
@@ -136,8 +140,6 @@ int VideoApp::run() {
     }
     lastTick_ = clock_.now();
     playTimer_ = loop_.scheduleTimer(kReportInterval, true, [this] { tick(); });
-    // Taken over after the screen, whose library installs handlers of its own.
-    loop_.handleSignals({SIGINT, SIGTERM, SIGHUP}, [this](int) { quit(); });
     loop_.run();
 
     playTimer_.reset();

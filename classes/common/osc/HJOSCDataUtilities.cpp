@@ -19,19 +19,6 @@ std::uint8_t* grow(Bytes& out, std::size_t by) {
 
 }  // namespace
 
-bool HJOSCDataUtilities::isASCII(const std::uint8_t* bytes, std::size_t count) {
-    // Eight bytes at a time: every byte's top bit, gathered.
-    std::uint64_t bits = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + i, 8);
-        bits |= word;
-    }
-    for (; i < count; ++i) bits |= bytes[i];
-    return (bits & 0x8080808080808080u) == 0;
-}
-
 bool HJOSCDataUtilities::isASCII(std::string_view text) {
     return isASCII(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }

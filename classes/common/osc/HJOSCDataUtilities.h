@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,7 +72,18 @@ public:
     static constexpr std::size_t paddedLength(std::size_t length) { return (length / 4 + 1) * 4; }
     static bool isASCII(std::string_view text);
     static bool isASCII(ByteView bytes);
-    static bool isASCII(const std::uint8_t* bytes, std::size_t count);
+    static bool isASCII(const std::uint8_t* bytes, std::size_t count) {
+        // Eight bytes at a time: every byte's top bit, gathered.
+        std::uint64_t bits = 0;
+        std::size_t i = 0;
+        for (; i + 8 <= count; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes + i, 8);
+            bits |= word;
+        }
+        for (; i < count; ++i) bits |= bytes[i];
+        return (bits & 0x8080808080808080u) == 0;
+    }
     static void storeUInt(std::uint8_t* at, std::uint32_t value) {
         at[0] = static_cast<std::uint8_t>(value >> 24);
         at[1] = static_cast<std::uint8_t>(value >> 16);

@@ -1,0 +1,123 @@
+// A flood of small datagrams, valid presses mixed with malformed ones, sent as
+// fast as the test can to a running velto on both listen ports. Velto must
+// stay up, keep its memory bounded (the listeners drop what waits beyond their
+// hand-off bound rather than queueing without end), answer a press sent after
+// the flood, and end cleanly (under AddressSanitizer that end runs the leak
+// check).
+//
+// The CI form sends 200,000 datagrams; velto-latency's flood mode sends the
+// full million and measures the rates and the answer time (bench/README.md).
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/Bytes.h"
+#include "support/VeltoProcess.h"
+
+namespace velto {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Recording;
+using test::VeltoProcess;
+
+constexpr std::size_t kFloodDatagrams = 200'000;
+constexpr auto kLimit = 5000ms;
+// What velto may keep after the flood beyond what it held before it: the
+// hand-off bound of 4096 small datagrams per listener is well under a
+// megabyte; the rest is room for the allocator's own caching.
+constexpr std::int64_t kAllowedGrowthKiB = 16 * 1024;
+
+Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+// Datagrams that the decoder must throw away, each at a different edge.
+std::vector<Bytes> malformedDatagrams() {
+    Bytes press = test::pressDatagram(1, 3, 1);
+    std::vector<Bytes> junk;
+    junk.push_back(Bytes(press.begin(), press.begin() + 30));          // an int cut short
+    junk.push_back(Bytes{});                                           // empty
+    junk.push_back(bytesOf("garbage that is not OSC at all"));         // no leading '/'
+    junk.push_back(bytesOf(std::string("/monome/press\0\0\0,iii", 20)));  // arguments missing
+    junk.push_back(bytesOf(std::string("#bundle\0\0\0\0\0\0\0\0\1\0\0\0\x40", 20)));  // element past the end
+    junk.push_back(bytesOf(std::string("/b\0\0,b\0\0\0\0\0\x64\0\0\0\0", 16)));  // blob size lies
+    junk.push_back(bytesOf("#bun"));                                   // a bundle head cut short
+    return junk;
+}
+
+class FloodTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(velto.waitUntilStarted(kLimit)) << velto.process().transcript(); }
+
+    // Presses on the slider of layer 1 (the grid's row 3) and reports from the
+    // video app, among the junk.
+    std::vector<Bytes> floodMix() const {
+        std::vector<Bytes> mix;
+        const auto junk = malformedDatagrams();
+        for (std::int32_t column = 0; column < 7; ++column) {
+            mix.push_back(test::pressDatagram(column, 3, 1));
+            mix.push_back(junk[static_cast<std::size_t>(column) % junk.size()]);
+        }
+        return mix;
+    }
+
+    VeltoProcess velto{VELTO_EXECUTABLE, VeltoProcess::Options{.countOnlyGrid = true}};
+};
+
+TEST_F(FloodTest, VeltoStaysUpKeepsItsMemoryAndAnswersAPressAfterTheFlood) {
+    // Warm up, so that "before" includes what any first use allocates.
+    ASSERT_TRUE(velto.sendToMonome(test::pressDatagram(0, 3, 1)));
+    ASSERT_TRUE(velto.video().waitFor([](const Recording& r) { return !r.values.empty(); }, kLimit));
+    const auto before = velto.stats();
+    ASSERT_TRUE(before.has_value());
+
+    const auto mix = floodMix();
+    const Bytes report = test::floatDatagram("/stagevue/layer/media/time/2", 0.25f);
+    for (std::size_t i = 0; i < kFloodDatagrams; ++i) {
+        // One in eight goes to the video app's port; a full socket just drops.
+        if (i % 8 == 7) {
+            velto.sendToStagevue(i % 16 == 15 ? mix[1] : report);
+        } else {
+            velto.sendToMonome(mix[i % mix.size()]);
+        }
+    }
+
+    // A press that the flood did not contain: layer 4's slider, column 5. Right
+    // after the flood velto's socket may still be full, and UDP drops what
+    // does not fit; so the press is repeated until it is answered.
+    const Bytes probe = test::pressDatagram(5, 0, 1);
+    const auto isAnswered = [](const Recording& r) {
+        // The answer comes after every answer to the flood: look at the last few.
+        int looked = 0;
+        for (auto it = r.values.rbegin(); it != r.values.rend() && looked < 1024; ++it, ++looked) {
+            if (it->address == "/stagevue/layer/media/time/4") return it->value == 0.625f;
+        }
+        return false;
+    };
+    bool answered = false;
+    for (int attempt = 0; attempt < 250 && !answered; ++attempt) {
+        velto.sendToMonome(probe);
+        answered = velto.video().waitFor(isAnswered, 20ms);
+    }
+    EXPECT_TRUE(answered) << "no answer to a press sent after the flood";
+
+    const auto status = velto.process().waitForExit(0ms);
+    ASSERT_FALSE(status.has_value()) << "velto ended during the flood: " << *status << "\n"
+                                     << velto.process().transcript();
+    const auto after = velto.stats();
+    ASSERT_TRUE(after.has_value());
+    EXPECT_LE(after->peakResidentKiB - before->residentKiB, kAllowedGrowthKiB)
+        << "resident before " << before->residentKiB << " KiB, peak " << after->peakResidentKiB << " KiB";
+    EXPECT_LE(after->openDescriptors, before->openDescriptors);
+    EXPECT_GT(velto.video().snapshot().values.size(), 1u);
+
+    const auto exit = velto.terminate(kLimit);
+    ASSERT_TRUE(exit.has_value()) << "velto did not end on SIGTERM";
+    EXPECT_EQ(*exit, test::ExitStatus::exitedWith(0)) << velto.process().transcript();
+}
+
+}  // namespace
+}  // namespace velto

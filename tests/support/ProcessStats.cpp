@@ -1,0 +1,87 @@
+#include "support/ProcessStats.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace velto::test {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The number after "Name:" in a status file ("VmRSS:   1234 kB" gives 1234).
+std::optional<std::int64_t> statusField(const fs::path& status, std::string_view name) {
+    std::ifstream in(status);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.size() > name.size() && line.compare(0, name.size(), name) == 0 && line[name.size()] == ':') {
+            std::istringstream value(line.substr(name.size() + 1));
+            std::int64_t number = 0;
+            if (value >> number) return number;
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+// Nanoseconds on the CPU from /proc/.../schedstat (its first field), or from
+// utime + stime of /proc/.../stat in clock ticks where schedstat is missing.
+std::optional<std::chrono::nanoseconds> threadCpuTime(const fs::path& task) {
+    {
+        std::ifstream in(task / "schedstat");
+        long long onCpu = 0;
+        if (in >> onCpu) return std::chrono::nanoseconds(onCpu);
+    }
+    std::ifstream in(task / "stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The command name may hold blanks and parentheses: fields start after the last ')'.
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    long long utime = 0;
+    long long stime = 0;
+    // Fields 3..13 come first; utime and stime are fields 14 and 15.
+    for (int i = 3; i <= 13 && fields >> field; ++i) {
+    }
+    if (!(fields >> utime >> stime)) return std::nullopt;
+    const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    if (ticksPerSecond <= 0) return std::nullopt;
+    return std::chrono::nanoseconds((utime + stime) * 1'000'000'000LL / ticksPerSecond);
+}
+
+}  // namespace
+
+std::optional<ProcessStats> readProcessStats(pid_t pid) {
+    const fs::path root = fs::path("/proc") / std::to_string(pid);
+    ProcessStats stats;
+    const auto rss = statusField(root / "status", "VmRSS");
+    const auto mainSwitches = statusField(root / "status", "voluntary_ctxt_switches");
+    if (!rss || !mainSwitches) return std::nullopt;  // gone, or a zombie without memory
+    stats.residentKiB = *rss;
+    stats.peakResidentKiB = statusField(root / "status", "VmHWM").value_or(0);
+    stats.mainThreadVoluntarySwitches = static_cast<std::uint64_t>(*mainSwitches);
+
+    std::error_code error;
+    for (const auto& task : fs::directory_iterator(root / "task", error)) {
+        ++stats.threads;
+        stats.voluntarySwitches +=
+            static_cast<std::uint64_t>(statusField(task.path() / "status", "voluntary_ctxt_switches").value_or(0));
+        stats.involuntarySwitches +=
+            static_cast<std::uint64_t>(statusField(task.path() / "status", "nonvoluntary_ctxt_switches").value_or(0));
+        stats.cpuTime += threadCpuTime(task.path()).value_or(std::chrono::nanoseconds(0));
+    }
+    for (const auto& entry : fs::directory_iterator(root / "fd", error)) {
+        (void)entry;
+        ++stats.openDescriptors;
+    }
+    return stats;
+}
+
+}  // namespace velto::test
