@@ -1,5 +1,6 @@
 #include "common/osc/HJOSCDecoder.h"
 
+#include <bit>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -40,8 +41,11 @@ bool readText(ByteView data, Position start, Position& end, std::string_view& te
         const std::uint8_t* first = data.data() + start;
         const std::uint8_t* stop = data.data() + last + 1;
         if (!Utilities::isASCII(first, static_cast<std::size_t>(stop - first))) return false;
+        // NULs at the end all lie in the last word, as every earlier word ends
+        // in a character: the low bytes of that word, read big-endian.
+        const std::uint32_t lastWord = Utilities::loadUInt(stop - 4);
+        stop -= lastWord == 0 ? 4 : std::countr_zero(lastWord) / 8;
         while (first < stop && *first == 0) ++first;
-        while (stop > first && stop[-1] == 0) --stop;
         text = std::string_view(reinterpret_cast<const char*>(first),
                                 static_cast<std::size_t>(stop - first));
         end = last + 1;
@@ -108,12 +112,17 @@ std::shared_ptr<HJOSCMessage> decodeMessage(ByteView data, Failure& failure) {
     std::vector<HJOSCArgument> arguments;
     arguments.reserve(tags.size() - 1);
     for (const char tag : tags.substr(1)) {
+        if ((tag == 'i' || tag == 'f') && fits(data, end, 4)) {  // most arguments, kept inline
+            arguments.emplace_back(tag, data.subspan(end, 4));
+            end += 4;
+            continue;
+        }
         if (!readArgument(data, end, end, tag, arguments)) {
             failure = Failure::malformed;
             return nullptr;
         }
     }
-    auto message = std::make_shared<HJOSCMessage>(HJOSCAddress(address));
+    auto message = std::make_shared<HJOSCMessage>(address);
     message->attachArguments(std::move(arguments));
     failure = Failure::none;
     return message;

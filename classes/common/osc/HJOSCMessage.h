@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/osc/HJOSCAddress.h"
@@ -26,6 +27,7 @@ public:
         std::shared_ptr<HJOSCAddress> address);
 
     explicit HJOSCMessage(HJOSCAddress address);
+    explicit HJOSCMessage(std::string_view address) : address_(address) {}
 
     const HJOSCAddress& address() const { return address_; }
     void setAddress(HJOSCAddress address);
