@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/osc/HJOSCBundle.h"
@@ -359,6 +360,21 @@ TEST(HJOSCDecoderReaderTest, StringEndsJustAfterItsLastWord) {
     end = -7;
     EXPECT_EQ(HJOSCDecoder::stringFromData(raw("/abcdefg\0"), 0, end), std::nullopt);
     EXPECT_EQ(end, -7);
+}
+
+TEST(HJOSCDecoderReaderTest, StringFieldsLoseNulsAtBothEndsOnly) {
+    const std::vector<std::pair<Bytes, std::string>> cases = {
+        {raw("\0\0\0\0"), ""},
+        {raw("\0a\0\0"), "a"},
+        {raw("\0\0\0a\0\0\0\0"), "a"},
+        {raw("a\0\0b\0\0\0\0"), std::string("a\0\0b", 4)},
+        {raw("abc\x7f\0\0\0\0"), "abc\x7f"},
+    };
+    for (const auto& [bytes, text] : cases) {
+        std::int32_t end = 0;
+        EXPECT_EQ(HJOSCDecoder::stringFromData(bytes, 0, end), text);
+        EXPECT_EQ(end, static_cast<std::int32_t>(bytes.size()));
+    }
 }
 
 TEST(HJOSCDecoderReaderTest, NegativeAndHugeStartsLieBeyondTheEnd) {

@@ -278,17 +278,20 @@ struct RunLoop::Impl {
 
     void wake() { writeByte(wakeFds[1], 1); }
 
-    // The watches still valid, as poll entries; forgets the ended ones.
-    std::vector<pollfd> watchedDescriptors() {
+    // Reused from pass to pass: a busy loop makes no allocation of its own.
+    std::vector<pollfd> pollSet;
+
+    // Fills pollSet with the watches still valid, forgetting the ended ones.
+    void collectWatchedDescriptors() {
         std::erase_if(watches, [](const auto& watch) { return !watch->valid; });
-        std::vector<pollfd> fds;
-        fds.reserve(watches.size());
-        for (const auto& watch : watches) fds.push_back({watch->fd, POLLIN, 0});
-        return fds;
+        pollSet.clear();
+        for (const auto& watch : watches) pollSet.push_back({watch->fd, POLLIN, 0});
     }
 
     bool runWatches() {
-        std::vector<pollfd> fds = watchedDescriptors();
+        if (watches.empty()) return false;
+        collectWatchedDescriptors();
+        std::vector<pollfd>& fds = pollSet;
         if (fds.empty()) return false;
         const auto count = static_cast<nfds_t>(fds.size());
         int ready = 0;
@@ -360,11 +363,11 @@ struct RunLoop::Impl {
                 timeout = millis > INT_MAX ? INT_MAX : static_cast<int>(millis);
             }
         }
-        std::vector<pollfd> fds = watchedDescriptors();
-        fds.push_back({wakeFds[0], POLLIN, 0});
-        if (handlesSignals) fds.push_back({signalReadFd(), POLLIN, 0});
+        collectWatchedDescriptors();
+        pollSet.push_back({wakeFds[0], POLLIN, 0});
+        if (handlesSignals) pollSet.push_back({signalReadFd(), POLLIN, 0});
         // EINTR: a signal's byte is waiting in its pipe.
-        ::poll(fds.data(), static_cast<nfds_t>(fds.size()), timeout);
+        ::poll(pollSet.data(), static_cast<nfds_t>(pollSet.size()), timeout);
     }
 
     void restoreSignals() {

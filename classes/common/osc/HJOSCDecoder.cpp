@@ -1,5 +1,6 @@
 #include "common/osc/HJOSCDecoder.h"
 
+#include <algorithm>
 #include <bit>
 #include <string_view>
 #include <utility>
@@ -108,9 +109,11 @@ std::shared_ptr<HJOSCMessage> decodeMessage(ByteView data, Failure& failure) {
         failure = Failure::noPacket;
         return nullptr;
     }
-    // Every argument is read before the message is made.
+    // Every argument is read before the message is made. Each one after the
+    // first takes at least 4 bytes, which bounds the room that a long type
+    // tag string can ask for.
     std::vector<HJOSCArgument> arguments;
-    arguments.reserve(tags.size() - 1);
+    arguments.reserve(std::min<std::size_t>(tags.size() - 1, (data.size() - end) / 4 + 1));
     for (const char tag : tags.substr(1)) {
         if ((tag == 'i' || tag == 'f') && fits(data, end, 4)) {  // most arguments, kept inline
             arguments.emplace_back(tag, data.subspan(end, 4));
@@ -152,7 +155,7 @@ std::shared_ptr<HJOSCBundle> makeBundle(ByteView head) {
     ByteView element;
     for (Position position = kBundleHeadSize;
          hasNextElement(head, position) && nextElement(head, position, element);) {
-        ++count;
+        if (!element.empty()) ++count;
     }
     bundle->reserveObjects(count);
     return bundle;
