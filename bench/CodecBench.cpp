@@ -52,7 +52,9 @@ void putFloat(Bytes& out, float value) {
 Bytes ints(std::string_view address, std::initializer_list<std::uint32_t> values) {
     Bytes out;
     putString(out, address);
-    putString(out, "," + std::string(values.size(), 'i'));
+    std::string tags(1 + values.size(), 'i');
+    tags[0] = ',';
+    putString(out, tags);
     for (const auto value : values) putWord(out, value);
     return out;
 }

@@ -242,6 +242,34 @@ void ReceivePath(benchmark::State& state) {
 }
 BENCHMARK(ReceivePath)->UseManualTime();
 
+// How late the main loop fires a timer: a one-shot timer due 1 to 10 ms ahead
+// (a flush slot, a fade tick), from its due time until its callback runs.
+// Every datagram leaves in such a callback, so this adds to the latency.
+void TimerLateness(benchmark::State& state) {
+    SystemClock clock;
+    RunLoop loop(clock);
+    std::uint64_t seed = 88172645463325252ull;  // xorshift: no allocation, no locale
+    Samples samples;
+    for (auto _ : state) {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        const Duration ahead = std::chrono::microseconds(1000 + seed % 9000);
+        const Instant due = clock.now() + ahead;
+        Instant fired{};
+        auto timer = loop.scheduleTimerAt(due, ahead, false, [&] {
+            fired = clock.now();
+            loop.stop();
+        });
+        loop.run();
+        const auto late = fired - due;
+        state.SetIterationTime(std::chrono::duration<double>(late).count());
+        samples.add(late);
+    }
+    samples.report(state);
+}
+BENCHMARK(TimerLateness)->UseManualTime()->Iterations(1000);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -13,14 +13,7 @@
 #include "common/osc/HJOSCArgument.h"
 #include "common/osc/HJOSCMessage.h"
 #include "support/LoopbackUdp.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VELTO_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VELTO_TEST_ASAN 1
-#endif
-#endif
+#include "support/Sanitizers.h"
 
 namespace velto::test {
 
@@ -59,15 +52,15 @@ std::string portLine(const VeltoPorts& ports) {
 std::vector<std::string> commandLine(const std::string& executable, const fs::path& settings,
                                      const std::vector<std::string>& extra) {
     std::vector<std::string> argv;
-#ifdef VELTO_TEST_ASAN
-    // ASan keeps freed memory in a quarantine of 256 MB by default, which a
-    // flood fills; a small one keeps the resident size meaningful. Leak
-    // checking and the other options stay as the caller's environment says.
-    const char* inherited = std::getenv("ASAN_OPTIONS");
-    argv.push_back("env");
-    argv.push_back(std::string("ASAN_OPTIONS=") + (inherited != nullptr ? std::string(inherited) + ":" : "") +
-                   "quarantine_size_mb=4");
-#endif
+    if (kAddressSanitizer) {
+        // ASan keeps freed memory in a quarantine of 256 MB by default, which a
+        // flood fills; a small one keeps the resident size meaningful. Leak
+        // checking and the other options stay as the caller's environment says.
+        const char* inherited = std::getenv("ASAN_OPTIONS");
+        argv.push_back("env");
+        argv.push_back(std::string("ASAN_OPTIONS=") + (inherited != nullptr ? std::string(inherited) + ":" : "") +
+                       "quarantine_size_mb=4");
+    }
     argv.push_back(executable);
     argv.push_back("--settings");
     argv.push_back(settings.string());
