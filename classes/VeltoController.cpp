@@ -203,7 +203,7 @@ void VeltoController::processPacket(const HJOSCPacket* packet) {
 }
 
 void VeltoController::processMonomeAtAddressWithArguments(const std::string& address,
-                                                          const std::vector<HJOSCArgument>& arguments) {
+                                                          std::span<const HJOSCArgument> arguments) {
     if (!hasPrefix(address, kPressPrefix) || arguments.size() != 3) return;
     const std::int32_t x = arguments[0].intValue();
     const std::int32_t y = arguments[1].intValue();
@@ -222,7 +222,7 @@ void VeltoController::processMonomeAtAddressWithArguments(const std::string& add
 }
 
 void VeltoController::processStagevueAtAddressWithArguments(const std::string& address,
-                                                            const std::vector<HJOSCArgument>& arguments) {
+                                                            std::span<const HJOSCArgument> arguments) {
     if (arguments.empty()) return;
     const HJOSCArgument& last = arguments.back();
     if (hasPrefix(address, kLayerNumberPrefix)) {

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,9 +70,9 @@ public:
     void reloadPorts();
 
     void processStagevueAtAddressWithArguments(const std::string& address,
-                                               const std::vector<HJOSCArgument>& arguments);
+                                               std::span<const HJOSCArgument> arguments);
     void processMonomeAtAddressWithArguments(const std::string& address,
-                                             const std::vector<HJOSCArgument>& arguments);
+                                             std::span<const HJOSCArgument> arguments);
     void processPacket(const HJOSCPacket* packet);
     void dispatchRawPacket(ByteView data) override;
 

@@ -226,8 +226,12 @@ ReadableWatch::ReadableWatch(std::shared_ptr<State> state) : state_(std::move(st
 ReadableWatch::~ReadableWatch() { invalidate(); }
 
 void ReadableWatch::invalidate() {
-    state_->valid = false;
-    state_->onReadable.reset();
+    // As with timers: the callback may own this handle, so keep the record and
+    // let the callback go last, touching nothing of this handle afterwards.
+    const auto state = state_;
+    state->valid = false;
+    std::shared_ptr<std::function<void()>> onReadable;
+    onReadable.swap(state->onReadable);
 }
 
 bool ReadableWatch::isValid() const { return state_->valid; }

@@ -67,26 +67,25 @@ std::optional<ByteView> readBlob(ByteView data, Position start, Position& end) {
     return blob;
 }
 
-// Reads the argument of type `type` at `start` and appends it to `into`.
-// False when it can't be read: the datagram is then malformed.
-bool readArgument(ByteView data, Position start, Position& end, char type,
-                  std::vector<HJOSCArgument>& into) {
+// Reads the argument of type `type` at `start` into `into`. False when it
+// can't be read: the datagram is then malformed.
+bool readArgument(ByteView data, Position start, Position& end, char type, HJOSCArgument& into) {
     switch (type) {
         case 'i':
         case 'f':
             if (!fits(data, start, 4)) return false;
-            into.emplace_back(type, data.subspan(start, 4));  // the atom as it stands
+            into = HJOSCArgument(type, data.subspan(start, 4));  // the atom as it stands
             end = start + 4;
             return true;
         case 's': {
             std::string_view text;
             if (!readText(data, start, end, text)) return false;
-            into.push_back(HJOSCArgument::withString(text));
+            into.setStringValue(text);
             return true;
         }
         case 'b':
             if (start > data.size()) return false;
-            into.push_back(HJOSCArgument::withDataBlob(readBlob(data, start, end).value_or(ByteView{})));
+            into.setDataBlobValue(readBlob(data, start, end).value_or(ByteView{}));
             return true;
         default:
             return false;
@@ -109,24 +108,25 @@ std::shared_ptr<HJOSCMessage> decodeMessage(ByteView data, Failure& failure) {
         failure = Failure::noPacket;
         return nullptr;
     }
-    // Every argument is read before the message is made. Each one after the
-    // first takes at least 4 bytes, which bounds the room that a long type
-    // tag string can ask for.
-    std::vector<HJOSCArgument> arguments;
-    arguments.reserve(std::min<std::size_t>(tags.size() - 1, (data.size() - end) / 4 + 1));
+    // The arguments go straight into the message, which is dropped should one
+    // of them be unreadable. Each one after the first takes at least 4 bytes,
+    // which bounds the room that a long type tag string can ask for.
+    auto message = std::make_shared<HJOSCMessage>(address);
+    message->reserveArguments(std::min<std::size_t>(tags.size() - 1, (data.size() - end) / 4 + 1));
     for (const char tag : tags.substr(1)) {
         if ((tag == 'i' || tag == 'f') && fits(data, end, 4)) {  // most arguments, kept inline
-            arguments.emplace_back(tag, data.subspan(end, 4));
+            message->attachArgument(tag, data.subspan(end, 4));
             end += 4;
             continue;
         }
-        if (!readArgument(data, end, end, tag, arguments)) {
+        HJOSCArgument argument;
+        if (!readArgument(data, end, end, tag, argument)) {
             failure = Failure::malformed;
             return nullptr;
         }
+        message->attachArgument(std::move(argument));
     }
-    auto message = std::make_shared<HJOSCMessage>(address);
-    message->attachArguments(std::move(arguments));
+    if (tags.size() == 1) message->attachArguments({});  // "," alone: an empty list, yet a list
     failure = Failure::none;
     return message;
 }
@@ -227,10 +227,10 @@ std::shared_ptr<HJOSCMessage> HJOSCDecoder::decodeRawMessage(ByteView data, Fail
 std::optional<HJOSCArgument> HJOSCDecoder::argumentFromData(ByteView data, std::int32_t start,
                                                             std::int32_t& end, char type) {
     Position wideEnd = 0;
-    std::vector<HJOSCArgument> argument;
+    HJOSCArgument argument;
     if (!readArgument(data, widen(start), wideEnd, type, argument)) return std::nullopt;
     end = narrow(wideEnd);
-    return std::move(argument.front());
+    return argument;
 }
 
 std::optional<std::string> HJOSCDecoder::stringFromData(ByteView data, std::int32_t start,
