@@ -177,6 +177,34 @@ TEST(HJOSCDecoderTest, DecodedPacketsOwnTheirBytes) {
     EXPECT_EQ(elements[1]->asMessage()->attachedObjects()[1].dataBlobValue(), hex("7f"));
 }
 
+TEST(HJOSCDecoderTest, MessagesOfABundleOutliveIt) {
+    std::shared_ptr<HJOSCPacket> kept;
+    std::shared_ptr<HJOSCPacket> nestedKept;
+    {
+        const auto packet = decode(bundleOf({ledMessage(1, 0, 0), raw("/abc"), ledMessage(2, 0, 0),
+                                             bundleOf({ledMessage(4, 0, 0), ledMessage(5, 0, 0)}),
+                                             ledMessage(3, 0, 0)}));
+        ASSERT_NE(packet, nullptr);
+        const auto& elements = packet->asBundle()->attachedObjects();
+        ASSERT_EQ(elements.size(), 4u);
+        kept = elements[1];
+        nestedKept = elements[2]->asBundle()->attachedObjects()[1];
+    }
+    EXPECT_EQ(intsOf(*kept->asMessage()), (std::vector<std::int32_t>{2, 0, 0}));
+    EXPECT_EQ(intsOf(*nestedKept->asMessage()), (std::vector<std::int32_t>{5, 0, 0}));
+}
+
+TEST(HJOSCDecoderTest, LongArgumentListsDecodeWhole) {
+    Bytes message = concat({raw("/many\0\0\0"), raw(",iiiiiisb\0\0\0")});
+    for (std::int32_t i = 0; i < 6; ++i) Utilities::appendInt(message, i);
+    message = concat({message, raw("text\0\0\0\0"), hex("00 00 00 01 7f 00 00 00")});
+    for (const Bytes& datagram : {message, bundleOf({message, message})}) {
+        const auto packet = decode(datagram);
+        ASSERT_NE(packet, nullptr);
+        EXPECT_EQ(packet->packetizedData(), datagram);
+    }
+}
+
 // --- Failures, by kind -------------------------------------------------------------------
 
 struct FailureCase {

@@ -353,6 +353,45 @@ TEST(HJOSCMessageEncodingTest, EachEncodingSeesTheCurrentArguments) {
     EXPECT_EQ(message->packetizedData()->size(), 36u);
 }
 
+// Short argument lists live inside the message and longer ones on the heap:
+// copies, moves and growth must keep every argument on both sides of the limit.
+TEST(HJOSCMessageEncodingTest, CopiesMovesAndGrowthKeepEveryArgument) {
+    for (std::size_t count = 0; count <= 2 * HJOSCMessage::kInlineArguments + 1; ++count) {
+        HJOSCMessage original(HJOSCAddress("/a"));
+        for (std::size_t i = 0; i < count; ++i) {
+            // Every other one too long to be held inline by the argument itself.
+            original.attachArgument(i % 2 ? HJOSCArgument::withString(std::string(20 + i, 'x'))
+                                          : HJOSCArgument::withInt(static_cast<std::int32_t>(i)));
+        }
+        const Bytes encoded = *original.packetizedData();
+        HJOSCMessage copy = original;
+        EXPECT_EQ(copy.packetizedData(), encoded) << count;
+        HJOSCMessage moved = std::move(copy);
+        EXPECT_EQ(moved.packetizedData(), encoded) << count;
+        HJOSCMessage assigned(HJOSCAddress("/b"));
+        assigned.attachArguments(std::vector<HJOSCArgument>(3, HJOSCArgument::withFloat(1.0f)));
+        assigned = moved;
+        EXPECT_EQ(assigned.packetizedData(), encoded) << count;
+        assigned = std::move(moved);
+        EXPECT_EQ(assigned.packetizedData(), encoded) << count;
+        EXPECT_EQ(original.packetizedData(), encoded) << count;
+    }
+}
+
+TEST(HJOSCMessageEncodingTest, AttachingFromItsOwnArgumentsIsSafe) {
+    HJOSCMessage message(HJOSCAddress("/a"));
+    message.attachArgument(HJOSCArgument::withInt(7));
+    message.attachArgument(HJOSCArgument::withString(std::string(30, 'z')));
+    // Each attach past the inline room moves the list while its own bytes are read.
+    for (std::size_t i = 2; i < 3 * HJOSCMessage::kInlineArguments; ++i) {
+        const HJOSCArgument& source = message.attachedObjects()[i % 2];
+        message.attachArgument(source.type(), source.data());
+    }
+    for (std::size_t i = 0; i < message.attachedObjects().size(); ++i) {
+        EXPECT_EQ(message.attachedObjects()[i], message.attachedObjects()[i % 2]) << i;
+    }
+}
+
 TEST(HJOSCMessageEncodingTest, AttachingAnEmptyListCreatesIt) {
     HJOSCMessage message(HJOSCAddress("/a"));
     message.attachArguments({});

@@ -4,9 +4,11 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <ctime>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -356,22 +358,33 @@ struct RunLoop::Impl {
     // a handled signal arrives. With no timer, poll waits without a time-out:
     // an idle loop never wakes.
     void waitForWork() {
-        int timeout = -1;
+        std::optional<Duration> wait;  // none: no timer, wait for input only
         if (const std::optional<Instant> next = timers.nextFireDate()) {
-            const Duration wait = *next - clock.now();
-            if (wait <= Duration::zero()) {
-                timeout = 0;
-            } else {
-                // Rounded up: waking a little early would only spin.
-                const auto millis = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
-                timeout = millis > INT_MAX ? INT_MAX : static_cast<int>(millis);
-            }
+            wait = std::max(*next - clock.now(), Duration::zero());
         }
         collectWatchedDescriptors();
         pollSet.push_back({wakeFds[0], POLLIN, 0});
         if (handlesSignals) pollSet.push_back({signalReadFd(), POLLIN, 0});
         // EINTR: a signal's byte is waiting in its pipe.
+#ifdef __linux__
+        // To the nanosecond: a timer fires within the system's timer slack
+        // (50 us) of its date, where whole milliseconds would make every
+        // flush and fade tick up to 1 ms late.
+        timespec timeout{};
+        if (wait) {
+            timeout.tv_sec = static_cast<time_t>(wait->count() / 1'000'000'000);
+            timeout.tv_nsec = static_cast<long>(wait->count() % 1'000'000'000);
+        }
+        ::ppoll(pollSet.data(), static_cast<nfds_t>(pollSet.size()), wait ? &timeout : nullptr, nullptr);
+#else
+        int timeout = -1;
+        if (wait) {
+            // Rounded up: waking a little early would only spin.
+            const auto millis = std::chrono::ceil<std::chrono::milliseconds>(*wait).count();
+            timeout = millis > INT_MAX ? INT_MAX : static_cast<int>(millis);
+        }
         ::poll(pollSet.data(), static_cast<nfds_t>(pollSet.size()), timeout);
+#endif
     }
 
     void restoreSignals() {

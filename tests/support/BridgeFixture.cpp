@@ -7,14 +7,6 @@
 
 namespace velto::test {
 
-std::ostream& operator<<(std::ostream& out, const SentValue& value) {
-    return out << "{" << value.address << " " << value.value << "}";
-}
-
-std::ostream& operator<<(std::ostream& out, const SentLight& light) {
-    return out << "{led " << light.x << " " << light.y << " " << light.state << "}";
-}
-
 std::vector<float> Traffic::valuesFor(std::string_view address) const {
     std::vector<float> result;
     for (const auto& value : values) {
@@ -25,27 +17,9 @@ std::vector<float> Traffic::valuesFor(std::string_view address) const {
 
 void Traffic::append(const Traffic& more) {
     values.insert(values.end(), more.values.begin(), more.values.end());
-    otherVideoMessages.insert(otherVideoMessages.end(), more.otherVideoMessages.begin(),
-                              more.otherVideoMessages.end());
     lights.insert(lights.end(), more.lights.begin(), more.lights.end());
-    otherGridMessages.insert(otherGridMessages.end(), more.otherGridMessages.begin(),
-                             more.otherGridMessages.end());
-    videoPackets.insert(videoPackets.end(), more.videoPackets.begin(), more.videoPackets.end());
-    gridPackets.insert(gridPackets.end(), more.gridPackets.begin(), more.gridPackets.end());
+    other.insert(other.end(), more.other.begin(), more.other.end());
 }
-
-// --- Peers -------------------------------------------------------------------
-
-std::vector<Bytes> readWaiting(UdpTestPeer& peer) {
-    std::vector<Bytes> datagrams;
-    while (auto datagram = peer.receiveNow()) datagrams.push_back(std::move(*datagram));
-    return datagrams;
-}
-
-// --- Building packets ----------------------------------------------------------
-
-HJOSCArgument intArg(std::int32_t value) { return HJOSCArgument::withInt(value); }
-HJOSCArgument floatArg(float value) { return HJOSCArgument::withFloat(value); }
 
 std::shared_ptr<HJOSCMessage> makeMessage(std::string_view address, std::vector<HJOSCArgument> arguments) {
     auto message = HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString(address));
@@ -59,14 +33,7 @@ std::shared_ptr<HJOSCBundle> makeBundle(std::vector<std::shared_ptr<HJOSCPacket>
     return bundle;
 }
 
-Bytes encode(const HJOSCPacket& packet) {
-    auto bytes = packet.packetizedData();
-    if (!bytes) {
-        ADD_FAILURE() << "packet has no encoding";
-        return {};
-    }
-    return *bytes;
-}
+Bytes encode(const HJOSCPacket& packet) { return packet.packetizedData().value(); }
 
 Bytes messageBytes(std::string_view address, std::vector<HJOSCArgument> arguments) {
     return encode(*makeMessage(address, std::move(arguments)));
@@ -83,65 +50,56 @@ std::vector<SentLight> sliderRow(std::int32_t monomeRow, std::int32_t litColumn)
 }
 
 std::vector<SentLight> faderColumn(std::int32_t x, std::int32_t bottom, std::int32_t middle, std::int32_t top) {
-    // Grid rows 1, 2, 3 are the monome's rows 6, 5, 4.
-    return {{x, 6, bottom}, {x, 5, middle}, {x, 4, top}};
+    return {{x, 6, bottom}, {x, 5, middle}, {x, 4, top}};  // grid rows 1, 2, 3
 }
 
-// --- Decoding what the peers received --------------------------------------------
+std::vector<SentLight> joined(std::initializer_list<std::vector<SentLight>> parts) {
+    std::vector<SentLight> lights;
+    for (const auto& part : parts) lights.insert(lights.end(), part.begin(), part.end());
+    return lights;
+}
 
 namespace {
 
-std::string shapeOf(const HJOSCMessage& message) {
-    return message.address().address() + message.typeTagString();
-}
-
 void flattenInto(Traffic& traffic, const HJOSCPacket& packet, bool toVideo) {
     if (const HJOSCMessage* message = packet.asMessage()) {
+        const auto& address = message->address().address();
         const auto& arguments = message->attachedObjects();
-        if (toVideo) {
-            if (arguments.size() == 1 && arguments[0].type() == 'f') {
-                traffic.values.push_back({message->address().address(), arguments[0].floatValue()});
-            } else {
-                traffic.otherVideoMessages.push_back(shapeOf(*message));
-            }
+        if (toVideo && arguments.size() == 1 && arguments[0].type() == 'f') {
+            traffic.values.push_back({address, arguments[0].floatValue()});
+        } else if (!toVideo && address == "/monome/led" && message->typeTagString() == ",iii") {
+            traffic.lights.push_back({arguments[0].intValue(), arguments[1].intValue(), arguments[2].intValue()});
         } else {
-            if (message->address().address() == "/monome/led" && message->typeTagString() == ",iii") {
-                traffic.lights.push_back({arguments[0].intValue(), arguments[1].intValue(), arguments[2].intValue()});
-            } else {
-                traffic.otherGridMessages.push_back(shapeOf(*message));
-            }
+            traffic.other.push_back(address + message->typeTagString());
         }
-        return;
-    }
-    if (const auto* bundle = dynamic_cast<const HJOSCBundle*>(&packet)) {
+    } else if (const auto* bundle = dynamic_cast<const HJOSCBundle*>(&packet)) {
         for (const auto& element : bundle->attachedObjects()) flattenInto(traffic, *element, toVideo);
     }
 }
 
 }  // namespace
 
-void decodeInto(Traffic& traffic, const Bytes& datagram, bool toVideo) {
-    auto packet = HJOSCDecoder::decodeData(datagram);
-    if (!packet) {
-        ADD_FAILURE() << "a peer received a datagram that does not decode (" << datagram.size() << " bytes)";
-        return;
+Traffic BridgeFixture::collectFrom(UdpTestPeer& peer, bool isVideoApp) {
+    Traffic traffic;
+    while (auto datagram = peer.receiveNow()) {
+        const auto packet = HJOSCDecoder::decodeData(*datagram);
+        EXPECT_TRUE(packet) << "a peer received a datagram that does not decode";
+        if (packet) flattenInto(traffic, *packet, isVideoApp);
     }
-    flattenInto(traffic, *packet, toVideo);
-    (toVideo ? traffic.videoPackets : traffic.gridPackets).push_back(std::move(packet));
+    return traffic;
 }
 
-// --- The fixture -----------------------------------------------------------------
-
-BridgeFixture::BridgeFixture() = default;
-
-BridgeFixture::~BridgeFixture() {
-    // The controller goes first: its senders and listeners use the loop.
-    controller.reset();
+Traffic BridgeFixture::collect() {
+    Traffic traffic = collectFrom(video, true);
+    traffic.append(collectFrom(grid, false));
+    return traffic;
 }
 
 void BridgeFixture::SetUp() {
     storePeerPorts();
-    wakeAndSettle();
+    wake();
+    ASSERT_EQ(VeltoController::sharedVeltoController(), controller.get());
+    startupTraffic = flush();
 }
 
 void BridgeFixture::storePeerPorts() {
@@ -156,12 +114,6 @@ void BridgeFixture::storePeerPorts() {
 void BridgeFixture::wake() {
     controller = std::make_shared<VeltoController>(settings);
     controller->awakeFromNib();
-}
-
-void BridgeFixture::wakeAndSettle() {
-    wake();
-    ASSERT_EQ(VeltoController::sharedVeltoController(), controller.get());
-    startupTraffic = flush();
 }
 
 Traffic BridgeFixture::flush() {
@@ -190,15 +142,6 @@ Traffic BridgeFixture::ticksFor(Duration total, Duration step) {
     return traffic;
 }
 
-Traffic BridgeFixture::collect() {
-    Traffic traffic;
-    for (const auto& datagram : readWaiting(video)) decodeInto(traffic, datagram, true);
-    for (const auto& datagram : readWaiting(grid)) decodeInto(traffic, datagram, false);
-    return traffic;
-}
-
-void BridgeFixture::deliver(const Bytes& datagram) { controller->dispatchRawPacket(datagram); }
-
 bool BridgeFixture::deliverOverUdp(const Bytes& datagram, std::uint16_t port) {
     // With the clock standing still, the only work that can become ready is
     // the listener's hand-off of this datagram.
@@ -213,16 +156,12 @@ bool BridgeFixture::deliverOverUdp(const Bytes& datagram, std::uint16_t port) {
     return false;
 }
 
-VTControl* BridgeFixture::controlWithAddress(std::string_view address) const {
+VTVerticalFader* BridgeFixture::faderWithAddress(std::string_view address) const {
     for (const auto& control : controller->controls()) {
-        if (control->address() == address) return control.get();
+        if (control->address() == address) return dynamic_cast<VTVerticalFader*>(control.get());
     }
     ADD_FAILURE() << "no control for " << address;
     return nullptr;
-}
-
-VTVerticalFader* BridgeFixture::faderWithAddress(std::string_view address) const {
-    return dynamic_cast<VTVerticalFader*>(controlWithAddress(address));
 }
 
 }  // namespace velto::test

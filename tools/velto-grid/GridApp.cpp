@@ -17,7 +17,8 @@ namespace {
 constexpr int kStandardInput = 0;  // descriptor
 constexpr Duration kDrawInterval = std::chrono::milliseconds(50);
 
-constexpr const char* kCommands = "press X Y, release X Y, tap X Y, clear, show, quit";
+constexpr const char* kCommands =
+    "press X Y, release X Y, tap X Y, clear, show, quit; with --serialosc: unplug, replug";
 
 std::string pressText(const GridPress& press) {
     return std::string(press.state != 0 ? "press " : "release ") + std::to_string(press.cell.x) +
@@ -32,6 +33,7 @@ ToolOptions::Spec GridApp::optionSpec() {
 
 std::string GridApp::usage() {
     return "Usage: velto-grid [--listen-port N] [--send-port N] [--plain]\n"
+           "       velto-grid --serialosc [--serialosc-port N] [--plain]\n"
            "An 8x8 grid controller in the terminal, standing in for the real grid: it lights\n"
            "its cells as \"/monome/led\" x y state arrives, and sends \"/monome/press\" x y state\n"
            "(row 0 at the top) for presses and releases, over UDP on 127.0.0.1.\n"
@@ -42,7 +44,14 @@ std::string GridApp::usage() {
            "  --send-port N     port to send to: Velto's monomeListenPort (default 8000)\n"
            "  --plain           no screen: one line per event on standard output, commands\n"
            "                    on standard input (press X Y, release X Y, tap X Y, clear,\n"
-           "                    show, quit)\n"
+           "                    show, quit; with --serialosc also unplug and replug)\n"
+           "  --serialosc       be a grid served by serialosc instead: answer its discovery\n"
+           "                    (\"/serialosc/list\", \"/serialosc/notify\"), take \"/sys/...\"\n"
+           "                    settings on a port of its own, send <prefix>/grid/key and\n"
+           "                    draw <prefix>/grid/led/set, /all and /map (for velto-serialosc;\n"
+           "                    --listen-port and --send-port are not used)\n"
+           "  --serialosc-port N  the discovery port to answer on (default 12002; 0 lets the\n"
+           "                    system pick one)\n"
            "  --help            show this help and exit\n"
            "  --version         show the version and exit\n"
            "\n"
@@ -52,9 +61,15 @@ std::string GridApp::usage() {
 }
 
 int GridApp::main(int argc, const char* const* argv) {
-    const std::span<const char* const> arguments(argv, static_cast<std::size_t>(argc));
-    const ToolOptions options =
-        ToolOptions::parse(optionSpec(), arguments.subspan(argc > 0 ? 1 : 0));
+    const std::span<const char* const> all(argv, static_cast<std::size_t>(argc));
+    std::vector<const char*> arguments(all.begin() + (argc > 0 ? 1 : 0), all.end());
+    SerialoscLink::Options serialosc;
+    if (const auto problem = SerialoscLink::takeOptions(arguments, serialosc)) {
+        std::fprintf(stderr, "velto-grid: %s\nTry 'velto-grid --help' for more information.\n",
+                     problem->c_str());
+        return 2;
+    }
+    const ToolOptions options = ToolOptions::parse(optionSpec(), arguments);
     switch (options.action) {
         case ToolOptions::Action::help:
             std::fputs(usage().c_str(), stdout);
@@ -70,7 +85,7 @@ int GridApp::main(int argc, const char* const* argv) {
             break;
     }
     try {
-        GridApp app(options);
+        GridApp app(options, serialosc);
         return app.run();
     } catch (const std::exception& failure) {
         // The app is gone by now, and with it the screen: the terminal is back.
@@ -79,7 +94,8 @@ int GridApp::main(int argc, const char* const* argv) {
     }
 }
 
-GridApp::GridApp(ToolOptions options) : options_(std::move(options)), loop_(clock_) {}
+GridApp::GridApp(ToolOptions options, SerialoscLink::Options serialosc)
+    : options_(std::move(options)), serialoscOptions_(serialosc), loop_(clock_) {}
 
 GridApp::~GridApp() {
     // The screen goes first so that the terminal is back before anything else.
@@ -94,15 +110,31 @@ int GridApp::run() {
     // quit; the screen library leaves handlers that are set already alone.
     loop_.handleSignals({SIGINT, SIGTERM, SIGHUP}, [this](int) { quit(); });
     std::string error;
-    peer_ = OscPeer::open(
-        options_.listenPort, options_.sendPort,
-        [this](const HJOSCMessage& message) { receive(message); }, error);
-    if (!peer_) {
-        std::fprintf(stderr, "velto-grid: %s\n", error.c_str());
-        return 1;
+    if (serialoscOptions_.enabled) {
+        serialosc_ = SerialoscLink::open(
+            serialoscOptions_.discoveryPort,
+            [this](GridCell cell, bool lit) { showLight(state_.setLight(cell, lit)); },
+            [this](const std::string& line) {
+                changed_ = true;
+                if (options_.plain) say(line);
+            },
+            error);
+        if (!serialosc_) {
+            std::fprintf(stderr, "velto-grid: %s\n", error.c_str());
+            return 1;
+        }
+        ports_ = serialosc_->describePorts();
+    } else {
+        peer_ = OscPeer::open(
+            options_.listenPort, options_.sendPort,
+            [this](const HJOSCMessage& message) { receive(message); }, error);
+        if (!peer_) {
+            std::fprintf(stderr, "velto-grid: %s\n", error.c_str());
+            return 1;
+        }
+        ports_ = "listening on port " + std::to_string(peer_->listenPort()) +
+                 ", sending to port " + std::to_string(peer_->sendPort());
     }
-    ports_ = "listening on port " + std::to_string(peer_->listenPort()) + ", sending to port " +
-             std::to_string(peer_->sendPort());
     if (options_.plain) {
         say("velto-grid ready: " + ports_);
         input_ = loop_.watchReadable(kStandardInput, [this] { readCommands(); });
@@ -128,6 +160,7 @@ int GridApp::run() {
     view_.reset();
     screen_.reset();
     peer_.reset();  // what is still queued leaves now
+    serialosc_.reset();
     return 0;
 }
 
@@ -137,22 +170,34 @@ void GridApp::quit() {
 }
 
 void GridApp::receive(const HJOSCMessage& message) {
-    const auto& arguments = message.attachedObjects();
+    const auto span = message.attachedObjects();
+    const std::vector<HJOSCArgument> arguments(span.begin(), span.end());
     const auto light = state_.receiveMessage(message.address().address(), arguments, clock_.now());
     changed_ = true;
     if (!options_.plain) return;
     if (!light) {
         say("ignored " + state_.lastMessage());
-    } else if (light->changed) {
-        say("led " + std::to_string(light->cell.x) + " " + std::to_string(light->cell.y) +
-            (light->lit ? " on" : " off"));
+    } else {
+        showLight(*light);
+    }
+}
+
+void GridApp::showLight(const GridLight& light) {
+    changed_ = true;
+    if (options_.plain && light.changed) {
+        say("led " + std::to_string(light.cell.x) + " " + std::to_string(light.cell.y) +
+            (light.lit ? " on" : " off"));
     }
 }
 
 void GridApp::send(const GridPress& press) {
-    peer_->send(GridState::kPressAddress,
-                {HJOSCArgument::withInt(press.cell.x), HJOSCArgument::withInt(press.cell.y),
-                 HJOSCArgument::withInt(press.state)});
+    if (serialosc_) {
+        if (!serialosc_->sendKey(press)) return;  // the link has said why
+    } else {
+        peer_->send(GridState::kPressAddress,
+                    {HJOSCArgument::withInt(press.cell.x), HJOSCArgument::withInt(press.cell.y),
+                     HJOSCArgument::withInt(press.state)});
+    }
     lastSent_ = pressText(press);
     changed_ = true;
     if (options_.plain) say("sent " + lastSent_);
@@ -186,6 +231,16 @@ void GridApp::runCommand(const std::string& line) {
     if (command == "clear" || command == "c") {
         state_.clearLights();
         say("cleared");
+        return;
+    }
+    if (serialosc_ && command == "unplug") {
+        serialosc_->unplug();
+        return;
+    }
+    if (serialosc_ && command == "replug") {
+        std::string error;
+        if (!serialosc_->replug(error)) say("error: " + error);
+        ports_ = serialosc_->describePorts();
         return;
     }
     if (command == "show") {

@@ -1,6 +1,7 @@
 #pragma once
 
-// velto-grid as a program: the grid's state, its OSC endpoints, and either the
+// velto-grid as a program: the grid's state, its OSC endpoints (Velto's grid
+// dialect, or with --serialosc a grid served by serialosc), and either the
 // terminal screen (keys and mouse) or the plain mode (commands on standard
 // input, one line per event on standard output).
 
@@ -12,6 +13,7 @@
 #include "GridView.h"
 #include "LineBuffer.h"
 #include "OscPeer.h"
+#include "SerialoscLink.h"
 #include "TerminalScreen.h"
 #include "ToolOptions.h"
 #include "platform/Clock.h"
@@ -29,7 +31,7 @@ class GridApp {
     // The whole program: options, running, exit status (0 quit, 1 failure, 2 bad options).
     static int main(int argc, const char* const* argv);
 
-    explicit GridApp(ToolOptions options);
+    explicit GridApp(ToolOptions options, SerialoscLink::Options serialosc = {});
     ~GridApp();
     GridApp(const GridApp&) = delete;
     GridApp& operator=(const GridApp&) = delete;
@@ -39,6 +41,7 @@ class GridApp {
 
   private:
     void receive(const HJOSCMessage& message);
+    void showLight(const GridLight& light);
     void send(const GridPress& press);
     void quit();
 
@@ -53,10 +56,12 @@ class GridApp {
     void drawIfChanged();
 
     ToolOptions options_;
+    SerialoscLink::Options serialoscOptions_;
     SystemClock clock_;
     RunLoop loop_;
     GridState state_;
-    std::shared_ptr<OscPeer> peer_;
+    std::shared_ptr<OscPeer> peer_;               // Velto's dialect
+    std::unique_ptr<SerialoscLink> serialosc_;    // or serialosc's
     std::unique_ptr<TerminalScreen> screen_;
     std::unique_ptr<GridView> view_;
     std::unique_ptr<ReadableWatch> input_;

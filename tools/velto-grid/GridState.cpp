@@ -46,6 +46,14 @@ std::optional<GridLight> GridState::receiveMessage(std::string_view address,
 
 bool GridState::isLit(GridCell cell) const { return contains(cell) && lights_[cell.y][cell.x]; }
 
+GridLight GridState::setLight(GridCell cell, bool lit) {
+    if (!contains(cell)) return GridLight{cell, lit, false};
+    bool& light = lights_[cell.y][cell.x];
+    const bool changed = light != lit;
+    light = lit;
+    return GridLight{cell, lit, changed};
+}
+
 void GridState::clearLights() { lights_ = {}; }
 
 std::size_t GridState::litCount() const {

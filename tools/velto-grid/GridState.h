@@ -59,6 +59,8 @@ class GridState {
                                             Instant now);
 
     bool isLit(GridCell cell) const;
+    // One light as the serialosc mode draws it; a cell off the grid is ignored.
+    GridLight setLight(GridCell cell, bool lit);
     void clearLights();
     std::size_t litCount() const;
 

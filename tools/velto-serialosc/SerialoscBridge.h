@@ -20,6 +20,10 @@
 // Every step into ready, and every "/sys/connect", redraws the grid whole from
 // the kept light state with one "<prefix>/grid/led/map".
 //
+// serialosc's "/serialosc/notify" asks for one notification only: it is sent
+// when serialosc first answers, and again after each "/serialosc/add" or
+// "/serialosc/remove".
+//
 // The grid's prefix and rotation are never set: serialosc keeps them per grid
 // and other applications may rely on them. Only the top-left 8x8 of a larger
 // grid is used.
@@ -29,6 +33,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -76,7 +81,7 @@ class SerialoscBridge {
 
     explicit SerialoscBridge(Config config);
 
-    // Asks serialosc for its grids and for the next grid that comes or goes.
+    // Asks serialosc for its grids.
     Output start();
     // What arrived on our own port, from serialosc or from the grid.
     Output processGridPacket(const HJOSCPacket& packet);
@@ -94,9 +99,9 @@ class SerialoscBridge {
   private:
     void processGridMessage(const HJOSCMessage& message,
                             std::vector<std::shared_ptr<HJOSCMessage>>& presses);
-    void deviceListed(const std::vector<HJOSCArgument>& arguments);
-    void deviceAdded(const std::vector<HJOSCArgument>& arguments);
-    void deviceRemoved(const std::vector<HJOSCArgument>& arguments);
+    void deviceListed(std::span<const HJOSCArgument> arguments);
+    void deviceAdded(std::span<const HJOSCArgument> arguments);
+    void deviceRemoved(std::span<const HJOSCArgument> arguments);
     void prefixTold(const std::string& prefix);
     void connected();
     void disconnected();
@@ -125,10 +130,7 @@ class SerialoscBridge {
     std::int32_t height_ = 0;
     LightState lights_;
 
-    bool serialoscSeen_ = false;
-    // Whether our last "/serialosc/notify" went out before serialosc had ever
-    // answered, so that it may have reached nobody.
-    bool notifyUnconfirmed_ = false;
+    bool serialoscSeen_ = false;  // whether serialosc has ever said anything
     bool waitingSaid_ = false;
 
     Output output_;

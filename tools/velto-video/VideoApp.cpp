@@ -172,7 +172,8 @@ void VideoApp::sendReports(const std::vector<VideoReport>& reports) {
 
 void VideoApp::receive(const HJOSCMessage& message) {
     const std::string& address = message.address().address();
-    const auto& arguments = message.attachedObjects();
+    const auto span = message.attachedObjects();
+    const std::vector<HJOSCArgument> arguments(span.begin(), span.end());
     status_.lastReceived = OscPeer::describe(address, arguments);
     changed_ = true;
     const VideoEvent event = state_.receiveMessage(address, arguments);

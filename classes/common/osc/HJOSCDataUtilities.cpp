@@ -19,12 +19,6 @@ std::uint8_t* grow(Bytes& out, std::size_t by) {
 
 }  // namespace
 
-bool HJOSCDataUtilities::isASCII(std::string_view text) {
-    return isASCII(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
-
-bool HJOSCDataUtilities::isASCII(ByteView bytes) { return isASCII(bytes.data(), bytes.size()); }
-
 void HJOSCDataUtilities::appendInt(Bytes& out, std::int32_t value) {
     storeUInt(grow(out, 4), static_cast<std::uint32_t>(value));
 }

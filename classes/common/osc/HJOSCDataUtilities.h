@@ -70,18 +70,31 @@ public:
 
     // Helpers shared by the packet classes and the decoder.
     static constexpr std::size_t paddedLength(std::size_t length) { return (length / 4 + 1) * 4; }
-    static bool isASCII(std::string_view text);
-    static bool isASCII(ByteView bytes);
+    static bool isASCII(std::string_view text) {
+        return isASCII(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    }
+    static bool isASCII(ByteView bytes) { return isASCII(bytes.data(), bytes.size()); }
     static bool isASCII(const std::uint8_t* bytes, std::size_t count) {
-        // Eight bytes at a time: every byte's top bit, gathered.
+        // Eight bytes at a time: every byte's top bit, gathered. The last word
+        // overlaps the one before rather than being read byte by byte.
         std::uint64_t bits = 0;
-        std::size_t i = 0;
-        for (; i + 8 <= count; i += 8) {
+        if (count >= 8) {
             std::uint64_t word;
-            std::memcpy(&word, bytes + i, 8);
+            for (std::size_t i = 0; i + 8 < count; i += 8) {
+                std::memcpy(&word, bytes + i, 8);
+                bits |= word;
+            }
+            std::memcpy(&word, bytes + count - 8, 8);
             bits |= word;
+        } else if (count >= 4) {
+            std::uint32_t first;
+            std::uint32_t last;
+            std::memcpy(&first, bytes, 4);
+            std::memcpy(&last, bytes + count - 4, 4);
+            bits = first | last;
+        } else {
+            for (std::size_t i = 0; i < count; ++i) bits |= bytes[i];
         }
-        for (; i < count; ++i) bits |= bytes[i];
         return (bits & 0x8080808080808080u) == 0;
     }
     static void storeUInt(std::uint8_t* at, std::uint32_t value) {

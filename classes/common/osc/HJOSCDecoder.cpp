@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <memory>
+#include <new>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -92,7 +94,46 @@ bool readArgument(ByteView data, Position start, Position& end, char type, HJOSC
     }
 }
 
-std::shared_ptr<HJOSCMessage> decodeMessage(ByteView data, Failure& failure) {
+// The messages of one bundle, made in one allocation rather than one each.
+// Each message's pointer shares the block, which lives while any of them does.
+class MessageBlock {
+public:
+    explicit MessageBlock(std::size_t capacity)
+        : room_(std::make_unique_for_overwrite<Slot[]>(capacity)), capacity_(capacity) {}
+    MessageBlock(const MessageBlock&) = delete;
+    MessageBlock& operator=(const MessageBlock&) = delete;
+    ~MessageBlock() {
+        for (std::size_t i = 0; i < size_; ++i) {
+            std::launder(reinterpret_cast<HJOSCMessage*>(room_[i].bytes))->~HJOSCMessage();
+        }
+    }
+
+    bool full() const { return size_ == capacity_; }
+    // A message in the next free slot; the block must not be full.
+    HJOSCMessage* make(std::string_view address) {
+        auto* message = ::new (static_cast<void*>(room_[size_].bytes)) HJOSCMessage(address);
+        ++size_;
+        return message;
+    }
+
+private:
+    struct Slot {
+        alignas(HJOSCMessage) unsigned char bytes[sizeof(HJOSCMessage)];
+    };
+    std::unique_ptr<Slot[]> room_;
+    std::size_t capacity_;
+    std::size_t size_ = 0;
+};
+
+// A message in `block` when it has room, else in an allocation of its own.
+std::shared_ptr<HJOSCMessage> makeMessage(std::string_view address,
+                                          const std::shared_ptr<MessageBlock>& block) {
+    if (block && !block->full()) return std::shared_ptr<HJOSCMessage>(block, block->make(address));
+    return std::make_shared<HJOSCMessage>(address);
+}
+
+std::shared_ptr<HJOSCMessage> decodeMessage(ByteView data, Failure& failure,
+                                            const std::shared_ptr<MessageBlock>& block = nullptr) {
     std::string_view address;
     std::string_view tags;
     Position end = 0;
@@ -111,7 +152,7 @@ std::shared_ptr<HJOSCMessage> decodeMessage(ByteView data, Failure& failure) {
     // The arguments go straight into the message, which is dropped should one
     // of them be unreadable. Each one after the first takes at least 4 bytes,
     // which bounds the room that a long type tag string can ask for.
-    auto message = std::make_shared<HJOSCMessage>(address);
+    auto message = makeMessage(address, block);
     message->reserveArguments(std::min<std::size_t>(tags.size() - 1, (data.size() - end) / 4 + 1));
     for (const char tag : tags.substr(1)) {
         if ((tag == 'i' || tag == 'f') && fits(data, end, 4)) {  // most arguments, kept inline
@@ -147,17 +188,25 @@ bool nextElement(ByteView bundle, Position& position, ByteView& element) {
 // end is ignored.
 bool hasNextElement(ByteView bundle, Position position) { return position + 1 < bundle.size(); }
 
+// The smallest element that can be a message: an address and a type tag string.
+constexpr std::size_t kSmallestMessage = 8;
+
 // A bundle with the time stamp of `head` (at least 16 bytes), and room for
-// the elements that it seems to hold.
-std::shared_ptr<HJOSCBundle> makeBundle(ByteView head) {
+// the elements that it seems to hold; `messages` gets room for those of them
+// that may be messages, when there are several.
+std::shared_ptr<HJOSCBundle> makeBundle(ByteView head, std::shared_ptr<MessageBlock>& messages) {
     auto bundle = std::make_shared<HJOSCBundle>(Utilities::dateFromNTPTimestamp(head.subspan(8, 8)));
     std::size_t count = 0;
+    std::size_t messageCount = 0;
     ByteView element;
     for (Position position = kBundleHeadSize;
          hasNextElement(head, position) && nextElement(head, position, element);) {
-        if (!element.empty()) ++count;
+        if (element.empty()) continue;
+        ++count;
+        if (element[0] != '#' && element.size() >= kSmallestMessage) ++messageCount;
     }
     bundle->reserveObjects(count);
+    messages = messageCount > 1 ? std::make_shared<MessageBlock>(messageCount) : nullptr;
     return bundle;
 }
 
@@ -168,14 +217,16 @@ std::shared_ptr<HJOSCBundle> decodeBundle(ByteView data, Failure& failure) {
         HJOSCBundle* bundle;
         ByteView data;
         Position position;
+        std::shared_ptr<MessageBlock> messages;
     };
     std::vector<Level> outer;  // the bundles that `level` is nested in
-    auto root = makeBundle(data);
-    Level level{root.get(), data, kBundleHeadSize};
+    Level level{nullptr, data, kBundleHeadSize, nullptr};
+    auto root = makeBundle(data, level.messages);
+    level.bundle = root.get();
     for (;;) {
         if (!hasNextElement(level.data, level.position)) {
             if (outer.empty()) break;
-            level = outer.back();
+            level = std::move(outer.back());
             outer.pop_back();
             continue;
         }
@@ -184,14 +235,15 @@ std::shared_ptr<HJOSCBundle> decodeBundle(ByteView data, Failure& failure) {
         if (element.empty()) continue;  // no packet: left out
         if (element[0] == '#') {
             if (element.size() < kBundleHeadSize) return nullptr;
-            auto nested = makeBundle(element);
-            HJOSCBundle* inner = nested.get();
+            Level inner{nullptr, element, kBundleHeadSize, nullptr};
+            auto nested = makeBundle(element, inner.messages);
+            inner.bundle = nested.get();
             level.bundle->attachObject(std::move(nested));
-            outer.push_back(level);
-            level = Level{inner, element, kBundleHeadSize};
+            outer.push_back(std::move(level));
+            level = std::move(inner);
         } else {
             Failure elementFailure = Failure::none;
-            auto message = decodeMessage(element, elementFailure);
+            auto message = decodeMessage(element, elementFailure, level.messages);
             if (elementFailure == Failure::malformed) return nullptr;
             level.bundle->attachObject(std::move(message));  // null (no packet) is left out
         }

@@ -79,7 +79,10 @@ private:
         Arguments(Arguments&& other) noexcept;
         Arguments& operator=(const Arguments& other);
         Arguments& operator=(Arguments&& other) noexcept;
-        ~Arguments() { release(); }
+        ~Arguments() {
+            for (std::size_t i = 0; i < size_; ++i) begin_[i].~HJOSCArgument();
+            if (!isInline()) deallocate(begin_, capacity_);
+        }
 
         std::span<const HJOSCArgument> view() const { return {begin_, size_}; }
         void reserve(std::size_t count);

@@ -1,0 +1,42 @@
+#include "support/CommandPipe.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <utility>
+
+namespace velto::test {
+
+CommandPipe::CommandPipe(std::filesystem::path path) : path_(std::move(path)) {
+    if (::mkfifo(path_.c_str(), 0600) != 0)
+        throw std::runtime_error("mkfifo failed for " + path_.string());
+    reader_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    writer_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (reader_ < 0 || writer_ < 0) {
+        if (reader_ >= 0) ::close(reader_);
+        if (writer_ >= 0) ::close(writer_);
+        throw std::runtime_error("cannot open " + path_.string());
+    }
+}
+
+CommandPipe::~CommandPipe() {
+    ::close(writer_);
+    ::close(reader_);
+}
+
+bool CommandPipe::send(const std::string& command) const {
+    const std::string line = command + "\n";
+    return ::write(writer_, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+}
+
+std::vector<std::string> withInputFrom(const std::filesystem::path& input,
+                                       std::vector<std::string> argv) {
+    std::vector<std::string> shell{"/bin/sh", "-c", "input=$1; shift; exec \"$@\" < \"$input\"",
+                                   "sh", input.string()};
+    shell.insert(shell.end(), argv.begin(), argv.end());
+    return shell;
+}
+
+}  // namespace velto::test

@@ -1,0 +1,163 @@
+#include "SerialoscLink.h"
+
+#include <charconv>
+#include <string_view>
+
+#include "common/osc/HJOSCBundle.h"
+#include "common/osc/HJOSCDecoder.h"
+#include "common/osc/HJOSCListener.h"
+#include "common/osc/HJOSCListenerDelegate.h"
+#include "common/osc/HJOSCMessage.h"
+#include "common/osc/HJOSCPacket.h"
+#include "common/osc/HJOSCSender.h"
+
+namespace velto::tools {
+
+class SerialoscLink::Route final : public HJOSCListenerDelegate {
+  public:
+    explicit Route(std::function<void(ByteView)> receive) : receive_(std::move(receive)) {}
+    void dispatchRawPacket(ByteView data) override { receive_(data); }
+
+  private:
+    std::function<void(ByteView)> receive_;
+};
+
+std::optional<std::string> SerialoscLink::takeOptions(std::vector<const char*>& arguments,
+                                                      Options& options) {
+    std::vector<const char*> rest;
+    bool portGiven = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string_view argument = arguments[i];
+        if (argument == "--serialosc") {
+            options.enabled = true;
+            continue;
+        }
+        std::optional<std::string_view> value;
+        if (argument.starts_with("--serialosc-port=")) {
+            value = argument.substr(argument.find('=') + 1);
+        } else if (argument == "--serialosc-port") {
+            if (i + 1 == arguments.size()) return "option --serialosc-port needs a port number";
+            value = arguments[++i];
+        } else {
+            rest.push_back(arguments[i]);
+            continue;
+        }
+        int port = 0;
+        const char* end = value->data() + value->size();
+        const auto [ptr, ec] = std::from_chars(value->data(), end, port);
+        if (value->empty() || ec != std::errc() || ptr != end)
+            return "option --serialosc-port: '" + std::string(*value) + "' is not a number";
+        if (port < 0 || port > 65535)
+            return "option --serialosc-port: " + std::string(*value) + " is outside 0 to 65535";
+        options.discoveryPort = port;
+        portGiven = true;
+    }
+    if (portGiven && !options.enabled) return "option --serialosc-port needs --serialosc";
+    arguments = std::move(rest);
+    return std::nullopt;
+}
+
+SerialoscLink::SerialoscLink(LightHandler onLight, LineHandler onLine)
+    : onLight_(std::move(onLight)), onLine_(std::move(onLine)) {}
+
+SerialoscLink::~SerialoscLink() {
+    if (discoveryListener_) discoveryListener_->stopListening();
+    if (deviceListener_) deviceListener_->stopListening();
+}
+
+std::unique_ptr<SerialoscLink> SerialoscLink::open(std::int32_t discoveryPort,
+                                                   LightHandler onLight, LineHandler onLine,
+                                                   std::string& error) {
+    std::unique_ptr<SerialoscLink> link(new SerialoscLink(std::move(onLight), std::move(onLine)));
+    link->discoveryRoute_ = std::make_shared<Route>(
+        [raw = link.get()](ByteView data) { raw->receive(data, true); });
+    link->deviceRoute_ = std::make_shared<Route>(
+        [raw = link.get()](ByteView data) { raw->receive(data, false); });
+    // A failed bind has been logged ("bind: ...") by the listener.
+    link->discoveryListener_ = HJOSCListener::defaultListenerOnPort(discoveryPort);
+    if (link->discoveryListener_->localPort() == 0) {
+        error = "cannot listen on UDP port " + std::to_string(discoveryPort) +
+                " for serialosc discovery (is serialosc running?)";
+        return nullptr;
+    }
+    link->discoveryListener_->setDelegate(link->discoveryRoute_);
+    if (!link->listenOnDevicePort(error)) return nullptr;
+    link->device_ = std::make_unique<SerialoscDevice>(link->deviceListener_->localPort());
+    return link;
+}
+
+bool SerialoscLink::listenOnDevicePort(std::string& error) {
+    deviceListener_ = HJOSCListener::defaultListenerOnPort(0);
+    if (deviceListener_->localPort() == 0) {
+        error = "cannot listen on a UDP port for the grid";
+        deviceListener_.reset();
+        return false;
+    }
+    deviceListener_->setDelegate(deviceRoute_);
+    return true;
+}
+
+std::string SerialoscLink::describePorts() const {
+    return "serialosc discovery on port " + std::to_string(discoveryPort()) + ", grid on port " +
+           std::to_string(device_->devicePort());
+}
+
+std::uint16_t SerialoscLink::discoveryPort() const { return discoveryListener_->localPort(); }
+
+bool SerialoscLink::sendKey(const GridPress& press) {
+    SerialoscDevice::Output output = device_->key(press);
+    const bool sent = !output.messages.empty();
+    deliver(std::move(output));
+    return sent;
+}
+
+void SerialoscLink::unplug() {
+    deliver(device_->unplug());
+    // The grid's port goes with it, as serialosc's server for it ends.
+    if (deviceListener_) deviceListener_->stopListening();
+    deviceListener_.reset();
+}
+
+bool SerialoscLink::replug(std::string& error) {
+    if (device_->isPlugged()) return true;
+    if (!listenOnDevicePort(error)) return false;
+    deliver(device_->replug(deviceListener_->localPort()));
+    return true;
+}
+
+void SerialoscLink::receive(ByteView data, bool discovery) {
+    const auto packet = HJOSCDecoder::decodeData(data);
+    if (!packet) return;
+    // Bundles are taken apart in order, nested ones depth-first.
+    std::vector<const HJOSCPacket*> pending{packet.get()};
+    while (!pending.empty()) {
+        const HJOSCPacket* next = pending.back();
+        pending.pop_back();
+        if (const HJOSCMessage* message = next->asMessage()) {
+            deliver(discovery ? device_->processDiscoveryMessage(*message)
+                              : device_->processDeviceMessage(*message));
+        } else if (const HJOSCBundle* bundle = next->asBundle()) {
+            const auto& elements = bundle->attachedObjects();
+            for (auto it = elements.rbegin(); it != elements.rend(); ++it)
+                pending.push_back(it->get());
+        }
+    }
+}
+
+void SerialoscLink::deliver(SerialoscDevice::Output output) {
+    for (const std::string& line : output.events) onLine_(line);
+    for (const auto& light : output.lights) onLight_(light.cell, light.lit);
+    for (const auto& outgoing : output.messages) {
+        if (HJOSCSender* sender = senderFor(outgoing.to)) sender->sendOSCPacket(*outgoing.message);
+    }
+}
+
+HJOSCSender* SerialoscLink::senderFor(const SerialoscDevice::Endpoint& to) {
+    if (to.port <= 0 || to.port > 65535) return nullptr;
+    auto& sender = senders_[{to.host, to.port}];
+    // A host that does not resolve gets no sender, and is tried again next time.
+    if (!sender) sender = HJOSCSender::senderWithDestinationHostName(to.host, to.port);
+    return sender.get();
+}
+
+}  // namespace velto::tools

@@ -1,0 +1,83 @@
+#pragma once
+
+// velto-grid's serialosc mode on the network: serialosc's discovery port, the
+// grid's own port (one that the system picks, a new one after each replug),
+// and sending, at once and as plain messages, to wherever SerialoscDevice
+// says. Lights to draw and lines to tell go to the handlers given.
+//
+// Main thread only; needs the thread's run loop.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "GridState.h"
+#include "SerialoscDevice.h"
+#include "platform/Bytes.h"
+
+namespace velto {
+class HJOSCListener;
+class HJOSCSender;
+}  // namespace velto
+
+namespace velto::tools {
+
+class SerialoscLink {
+  public:
+    static constexpr std::int32_t kDefaultDiscoveryPort = 12002;
+
+    struct Options {
+        bool enabled = false;
+        std::int32_t discoveryPort = kDefaultDiscoveryPort;  // 0: one the system picks
+    };
+    // Takes "--serialosc" and "--serialosc-port N" (or "=N") out of the
+    // arguments and leaves the rest; the reason, for the user, when the port
+    // is not one.
+    static std::optional<std::string> takeOptions(std::vector<const char*>& arguments,
+                                                  Options& options);
+
+    using LightHandler = std::function<void(GridCell cell, bool lit)>;
+    using LineHandler = std::function<void(const std::string& line)>;
+
+    // Null, with `error` saying why, when a port can't be listened on.
+    static std::unique_ptr<SerialoscLink> open(std::int32_t discoveryPort, LightHandler onLight,
+                                               LineHandler onLine, std::string& error);
+    ~SerialoscLink();
+    SerialoscLink(const SerialoscLink&) = delete;
+    SerialoscLink& operator=(const SerialoscLink&) = delete;
+
+    // "serialosc discovery on port 12002, grid on port 40000"
+    std::string describePorts() const;
+    std::uint16_t discoveryPort() const;
+
+    // False, with a line saying why, when the key could not be sent.
+    bool sendKey(const GridPress& press);
+    void unplug();
+    // False, with `error` set, when no new port could be listened on.
+    bool replug(std::string& error);
+
+  private:
+    class Route;  // hands a listener's datagrams to one of our members
+
+    SerialoscLink(LightHandler onLight, LineHandler onLine);
+    bool listenOnDevicePort(std::string& error);
+    void receive(ByteView data, bool discovery);
+    void deliver(SerialoscDevice::Output output);
+    HJOSCSender* senderFor(const SerialoscDevice::Endpoint& to);
+
+    LightHandler onLight_;
+    LineHandler onLine_;
+    std::unique_ptr<SerialoscDevice> device_;
+    std::shared_ptr<Route> discoveryRoute_;
+    std::shared_ptr<Route> deviceRoute_;
+    std::unique_ptr<HJOSCListener> discoveryListener_;
+    std::unique_ptr<HJOSCListener> deviceListener_;  // none while unplugged
+    std::map<std::pair<std::string, std::int32_t>, std::unique_ptr<HJOSCSender>> senders_;
+};
+
+}  // namespace velto::tools

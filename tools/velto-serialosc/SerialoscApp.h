@@ -1,0 +1,65 @@
+#pragma once
+
+// velto-serialosc as a program: the bridge's sockets and timer. One listener
+// takes what serialosc and the grid send to our own port, one takes Velto's
+// lights on its monomeSendPort; what the bridge returns is sent at once, one
+// datagram per packet, so that a bundle stays a bundle and nothing waits.
+// Notices go to standard output, one line each.
+
+#include <cstdint>
+#include <memory>
+
+#include "SerialoscBridge.h"
+#include "SerialoscOptions.h"
+#include "platform/Bytes.h"
+#include "platform/Clock.h"
+#include "platform/RunLoop.h"
+
+namespace velto {
+class HJOSCListener;
+class HJOSCSender;
+}  // namespace velto
+
+namespace velto::tools {
+
+class SerialoscApp {
+  public:
+    // How often what has not come yet is asked for again.
+    static constexpr Duration kRetryInterval = std::chrono::seconds(1);
+
+    // The whole program: options, running, exit status (0 after SIGINT, SIGTERM
+    // or SIGHUP, 1 failure, 2 bad options).
+    static int main(int argc, const char* const* argv);
+
+    explicit SerialoscApp(SerialoscOptions options);
+    ~SerialoscApp();
+    SerialoscApp(const SerialoscApp&) = delete;
+    SerialoscApp& operator=(const SerialoscApp&) = delete;
+
+    // Runs until a stop signal; the exit status.
+    int run();
+
+  private:
+    class Route;  // hands a listener's datagrams to one of our members
+
+    void receiveFromGrid(ByteView data);
+    void receiveFromVelto(ByteView data);
+    void deliver(SerialoscBridge::Output output);
+    HJOSCSender* senderFor(const SerialoscBridge::Outgoing& outgoing);
+    static void say(const std::string& line);
+
+    SerialoscOptions options_;
+    SystemClock clock_;
+    RunLoop loop_;
+    std::unique_ptr<SerialoscBridge> bridge_;
+    std::shared_ptr<Route> gridRoute_;
+    std::shared_ptr<Route> veltoRoute_;
+    std::unique_ptr<HJOSCListener> gridListener_;
+    std::unique_ptr<HJOSCListener> veltoListener_;
+    std::unique_ptr<HJOSCSender> serialoscSender_;
+    std::unique_ptr<HJOSCSender> veltoSender_;
+    std::unique_ptr<HJOSCSender> deviceSender_;  // to the grid's current port
+    std::unique_ptr<Timer> retryTimer_;
+};
+
+}  // namespace velto::tools

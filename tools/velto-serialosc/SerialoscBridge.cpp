@@ -1,0 +1,367 @@
+#include "SerialoscBridge.h"
+
+#include <cmath>
+#include <utility>
+
+#include "common/osc/HJOSCBundle.h"
+#include "common/osc/HJOSCMessage.h"
+#include "common/osc/HJOSCSender.h"
+
+namespace velto::tools {
+
+namespace {
+
+// Bundles for the grid are kept within what the project's sender sends in one
+// datagram: some systems refuse larger ones, and a refused bundle is lost whole.
+constexpr std::size_t kMaxBundleSize = HJOSCSender::kMaxBundleSize;
+constexpr std::size_t kBundleHeadSize = 16;  // "#bundle" and the time tag
+constexpr std::size_t kElementSizeField = 4;
+
+// A coordinate or state: 'i' as it is, 'f' truncated (liblo-based senders may
+// send floats); none for anything else.
+std::optional<std::int32_t> integerArgument(const HJOSCArgument& argument) {
+    if (argument.type() == 'i') return argument.intValue();
+    if (argument.type() == 'f') {
+        const float value = argument.floatValue();
+        if (!std::isfinite(value) || std::fabs(value) >= 2147483648.0f) return std::nullopt;
+        return static_cast<std::int32_t>(value);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> stringArgument(std::span<const HJOSCArgument> arguments,
+                                          std::size_t index) {
+    if (index >= arguments.size() || arguments[index].type() != 's') return std::nullopt;
+    return arguments[index].stringValue();
+}
+
+std::optional<std::int32_t> integerArgument(std::span<const HJOSCArgument> arguments,
+                                            std::size_t index) {
+    if (index >= arguments.size()) return std::nullopt;
+    return integerArgument(arguments[index]);
+}
+
+struct Triple {
+    std::int32_t x;
+    std::int32_t y;
+    std::int32_t state;
+};
+
+// x, y and state of a key or light message; none unless exactly three numbers.
+std::optional<Triple> triple(std::span<const HJOSCArgument> arguments) {
+    if (arguments.size() != 3) return std::nullopt;
+    const auto x = integerArgument(arguments[0]);
+    const auto y = integerArgument(arguments[1]);
+    const auto state = integerArgument(arguments[2]);
+    if (!x || !y || !state) return std::nullopt;
+    return Triple{*x, *y, *state};
+}
+
+std::shared_ptr<HJOSCMessage> makeMessage(const std::string& address,
+                                          std::vector<HJOSCArgument> arguments = {}) {
+    auto message = std::make_shared<HJOSCMessage>(std::string_view(address));
+    if (!arguments.empty()) message->attachArguments(std::move(arguments));
+    return message;
+}
+
+// Every message of a packet in order, nested bundles depth-first, with a list
+// of our own rather than recursion: one datagram can nest thousands deep.
+template <typename Visit>
+void forEachMessage(const HJOSCPacket& top, Visit visit) {
+    std::vector<const HJOSCPacket*> pending{&top};
+    while (!pending.empty()) {
+        const HJOSCPacket* packet = pending.back();
+        pending.pop_back();
+        if (const HJOSCMessage* message = packet->asMessage()) {
+            visit(*message);
+        } else if (const HJOSCBundle* bundle = packet->asBundle()) {
+            const auto& elements = bundle->attachedObjects();
+            for (auto it = elements.rbegin(); it != elements.rend(); ++it)
+                pending.push_back(it->get());
+        }
+    }
+}
+
+// Arcs are served by serialosc too, as "monome arc 4" and the like; they have
+// no keys to press.
+bool isArc(const std::string& type) { return type.find("arc") != std::string::npos; }
+
+}  // namespace
+
+SerialoscBridge::SerialoscBridge(Config config) : config_(std::move(config)) {}
+
+SerialoscBridge::Output SerialoscBridge::start() {
+    // The notify waits for serialosc's first answer: one sent before serialosc
+    // runs is lost, and one sent twice would double every notification from
+    // then on. Until that answer, the list on every tick finds the grid.
+    sendToSerialosc("/serialosc/list");
+    return take();
+}
+
+SerialoscBridge::Output SerialoscBridge::tick() {
+    switch (state_) {
+        case State::searching:
+            sayWaiting();
+            sendToSerialosc("/serialosc/list");
+            break;
+        case State::configuring:
+            // The grid has not told its prefix: our first words may have been lost.
+            sendConfiguration();
+            break;
+        case State::ready:
+        case State::disconnected:
+            break;
+    }
+    return take();
+}
+
+SerialoscBridge::Output SerialoscBridge::processGridPacket(const HJOSCPacket& packet) {
+    std::vector<std::shared_ptr<HJOSCMessage>> presses;
+    forEachMessage(packet,
+                   [&](const HJOSCMessage& message) { processGridMessage(message, presses); });
+    emitGroup(Destination::velto, packet, std::move(presses));
+    return take();
+}
+
+SerialoscBridge::Output SerialoscBridge::processVeltoPacket(const HJOSCPacket& packet) {
+    std::vector<std::shared_ptr<HJOSCMessage>> lights;
+    const std::string setAddress = prefix_ + "/grid/led/set";
+    forEachMessage(packet, [&](const HJOSCMessage& message) {
+        if (message.address().address() != kLightAddress) return;
+        const auto light = triple(message.attachedObjects());
+        if (!light) return;
+        const bool lit = light->state != 0;
+        // Cells beyond the 8x8 are not Velto's: nothing to keep, nothing to show.
+        if (!lights_.set(light->x, light->y, lit)) return;
+        // Kept while no grid listens; the redraw shows it when one does.
+        if (state_ != State::ready) return;
+        lights.push_back(makeMessage(setAddress, {HJOSCArgument::withInt(light->x),
+                                                  HJOSCArgument::withInt(light->y),
+                                                  HJOSCArgument::withInt(lit ? 1 : 0)}));
+    });
+    emitGroup(Destination::device, packet, std::move(lights));
+    return take();
+}
+
+void SerialoscBridge::processGridMessage(const HJOSCMessage& message,
+                                         std::vector<std::shared_ptr<HJOSCMessage>>& presses) {
+    const std::string& address = message.address().address();
+    const auto& arguments = message.attachedObjects();
+
+    if (!prefix_.empty() && address == prefix_ + "/grid/key") {
+        const auto key = triple(arguments);
+        // Velto's grid is the top-left 8x8; keys beyond it are not Velto's.
+        if (!key || !LightState::contains(key->x, key->y)) return;
+        presses.push_back(makeMessage(kPressAddress, {HJOSCArgument::withInt(key->x),
+                                                      HJOSCArgument::withInt(key->y),
+                                                      HJOSCArgument::withInt(key->state)}));
+        return;
+    }
+    if (address == "/serialosc/device") {
+        deviceListed(arguments);
+    } else if (address == "/serialosc/add") {
+        deviceAdded(arguments);
+    } else if (address == "/serialosc/remove") {
+        deviceRemoved(arguments);
+    } else if (address == "/sys/prefix") {
+        if (const auto prefix = stringArgument(arguments, 0)) prefixTold(*prefix);
+    } else if (address == "/sys/size") {
+        const auto width = integerArgument(arguments, 0);
+        const auto height = integerArgument(arguments, 1);
+        if (width && height) {
+            width_ = *width;
+            height_ = *height;
+        }
+    } else if (address == "/sys/connect") {
+        connected();
+    } else if (address == "/sys/disconnect") {
+        disconnected();
+    }
+    // "/sys/id", "/sys/host", "/sys/port", "/sys/rotation" and anything else
+    // change nothing here.
+}
+
+void SerialoscBridge::deviceListed(std::span<const HJOSCArgument> arguments) {
+    serialoscAnswered(true);
+    const auto id = stringArgument(arguments, 0);
+    const auto type = stringArgument(arguments, 1);
+    const auto port = integerArgument(arguments, 2);
+    if (!id || !type || !port || arguments.size() != 3) return;
+    if (state_ == State::searching && wanted(*id, *type)) choose({*id, *type, *port});
+}
+
+void SerialoscBridge::deviceAdded(std::span<const HJOSCArgument> arguments) {
+    serialoscAnswered(false);
+    const auto id = stringArgument(arguments, 0);
+    if (id) {
+        const bool ours = grid_ && grid_->id == *id;
+        const auto type = stringArgument(arguments, 1);
+        const auto port = integerArgument(arguments, 2);
+        if (arguments.size() == 3 && type && port) {
+            if (ours) {
+                // Back, perhaps on another port: point it at us again; its
+                // prefix reply redraws it.
+                grid_->port = *port;
+                state_ = State::configuring;
+                notice("grid " + *id + " is back, on port " + std::to_string(*port));
+                sendConfiguration();
+            } else if (state_ == State::searching && wanted(*id, *type)) {
+                choose({*id, *type, *port});
+            }
+        } else if (ours || (state_ == State::searching && (!config_.device || *config_.device == *id))) {
+            // Older serialosc tells only the id: the port comes from a list.
+            if (ours) forgetGrid();
+            sendToSerialosc("/serialosc/list");
+        }
+    }
+    // A notification is one-shot: ask for the next one.
+    sendToSerialosc("/serialosc/notify");
+}
+
+void SerialoscBridge::deviceRemoved(std::span<const HJOSCArgument> arguments) {
+    serialoscAnswered(false);
+    const auto id = stringArgument(arguments, 0);
+    if (id && grid_ && grid_->id == *id) {
+        notice("grid " + *id + " is gone; waiting for it to come back");
+        forgetGrid();
+        waitingSaid_ = true;
+        // Another grid may be there already.
+        sendToSerialosc("/serialosc/list");
+    }
+    sendToSerialosc("/serialosc/notify");
+}
+
+void SerialoscBridge::prefixTold(const std::string& prefix) {
+    if (!grid_) return;
+    const bool changed = prefix != prefix_;
+    prefix_ = prefix;
+    if (state_ == State::configuring) {
+        state_ = State::ready;
+        std::string text = "grid " + grid_->id + " ready: prefix " + prefix_;
+        if (width_ > 0 && height_ > 0) {
+            text += ", " + std::to_string(width_) + "x" + std::to_string(height_);
+            if (width_ > LightState::kSize || height_ > LightState::kSize)
+                text += " (Velto uses the top-left 8x8)";
+        }
+        notice(std::move(text));
+        redraw();
+    } else if (state_ == State::ready && changed) {
+        // Someone else changed it; the lights are the same, the address is not.
+        notice("grid " + grid_->id + " now has the prefix " + prefix_);
+        redraw();
+    }
+}
+
+void SerialoscBridge::connected() {
+    // While configuring, the prefix reply is still to come and redraws then.
+    if (!grid_ || prefix_.empty() || state_ == State::configuring) return;
+    if (state_ == State::disconnected) notice("grid " + grid_->id + " is connected again");
+    state_ = State::ready;
+    redraw();
+}
+
+void SerialoscBridge::disconnected() {
+    if (!grid_ || state_ != State::ready) return;
+    state_ = State::disconnected;
+    notice("grid " + grid_->id + " is disconnected; keeping its lights for when it is back");
+}
+
+bool SerialoscBridge::wanted(const std::string& id, const std::string& type) const {
+    return config_.device ? id == *config_.device : !isArc(type);
+}
+
+void SerialoscBridge::choose(Grid grid) {
+    notice("found grid " + grid.id + " (" + grid.type + ") on port " + std::to_string(grid.port));
+    grid_ = std::move(grid);
+    prefix_.clear();
+    width_ = 0;
+    height_ = 0;
+    state_ = State::configuring;
+    waitingSaid_ = false;
+    sendConfiguration();
+}
+
+void SerialoscBridge::forgetGrid() {
+    grid_.reset();
+    prefix_.clear();
+    width_ = 0;
+    height_ = 0;
+    state_ = State::searching;
+}
+
+void SerialoscBridge::serialoscAnswered(bool toOurList) {
+    if (serialoscSeen_) return;
+    serialoscSeen_ = true;
+    // An add or a remove is answered with a new notify anyway.
+    if (toOurList) sendToSerialosc("/serialosc/notify");
+}
+
+void SerialoscBridge::sayWaiting() {
+    if (waitingSaid_) return;
+    waitingSaid_ = true;
+    notice(config_.device ? "grid " + *config_.device +
+                                " not found yet; waiting for serialosc to report it"
+                          : std::string("no grid yet; waiting for serialosc to report one"));
+}
+
+void SerialoscBridge::sendToSerialosc(const std::string& address) {
+    emit(Destination::serialosc,
+         makeMessage(address, {HJOSCArgument::withString(kHost),
+                               HJOSCArgument::withInt(config_.listenPort)}));
+}
+
+void SerialoscBridge::sendConfiguration() {
+    emit(Destination::device, makeMessage("/sys/host", {HJOSCArgument::withString(kHost)}));
+    emit(Destination::device,
+         makeMessage("/sys/port", {HJOSCArgument::withInt(config_.listenPort)}));
+    emit(Destination::device,
+         makeMessage("/sys/info", {HJOSCArgument::withString(kHost),
+                                   HJOSCArgument::withInt(config_.listenPort)}));
+}
+
+void SerialoscBridge::redraw() {
+    std::vector<HJOSCArgument> arguments{HJOSCArgument::withInt(0), HJOSCArgument::withInt(0)};
+    for (const std::int32_t mask : lights_.rowBitmasks())
+        arguments.push_back(HJOSCArgument::withInt(mask));
+    emit(Destination::device, makeMessage(prefix_ + "/grid/led/map", std::move(arguments)));
+}
+
+void SerialoscBridge::emit(Destination to, std::shared_ptr<HJOSCPacket> packet) {
+    Outgoing outgoing;
+    outgoing.to = to;
+    outgoing.devicePort = to == Destination::device && grid_ ? grid_->port : 0;
+    outgoing.packet = std::move(packet);
+    output_.packets.push_back(std::move(outgoing));
+}
+
+void SerialoscBridge::emitGroup(Destination to, const HJOSCPacket& source,
+                                std::vector<std::shared_ptr<HJOSCMessage>> messages) {
+    if (messages.empty()) return;
+    const HJOSCBundle* incoming = source.asBundle();
+    if (!incoming) {
+        for (auto& message : messages) emit(to, std::move(message));
+        return;
+    }
+    std::shared_ptr<HJOSCBundle> bundle;
+    std::size_t size = 0;
+    for (auto& message : messages) {
+        const std::size_t element = kElementSizeField + message->encodedSize();
+        if (bundle && size + element > kMaxBundleSize) {
+            emit(to, std::move(bundle));
+            bundle.reset();
+        }
+        if (!bundle) {
+            bundle = std::make_shared<HJOSCBundle>(incoming->timeStamp());
+            size = kBundleHeadSize;
+        }
+        bundle->attachObject(std::move(message));
+        size += element;
+    }
+    emit(to, std::move(bundle));
+}
+
+void SerialoscBridge::notice(std::string text) { output_.notices.push_back(std::move(text)); }
+
+SerialoscBridge::Output SerialoscBridge::take() { return std::exchange(output_, {}); }
+
+}  // namespace velto::tools
