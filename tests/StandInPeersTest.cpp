@@ -3,11 +3,9 @@
 // a moment ago. velto-grid reads its commands from a named pipe that the test
 // writes to. Every wait has a time limit and wakes on each new line.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +21,7 @@
 #include <vector>
 
 #include "support/ChildProcess.h"
+#include "support/CommandPipe.h"
 #include "support/LoopbackUdp.h"
 
 namespace velto {
@@ -62,21 +61,13 @@ class StandInPeers : public ::testing::Test {
         char pattern[] = "/tmp/velto-peers-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         directory_ = pattern;
-        // The test holds a reader of its own, so that writing never raises
-        // SIGPIPE and the writer opens without waiting for the tool.
-        const auto fifo = directory_ / "grid-commands";
-        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-        fifoReader_ = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        commands_ = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
-        ASSERT_GE(fifoReader_, 0);
-        ASSERT_GE(commands_, 0);
+        commands_ = std::make_unique<test::CommandPipe>(directory_ / "grid-commands");
 
         const auto ports = test::freeLoopbackUdpPorts(4);
         const auto [videoPort, veltoVideoPort, gridPort, veltoGridPort] = std::tuple(
             std::to_string(ports[0]), std::to_string(ports[1]), std::to_string(ports[2]), std::to_string(ports[3]));
-        grid_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-            "/bin/sh", "-c", "exec \"$@\" < \"$0\"", fifo.string(), VELTO_GRID_EXECUTABLE, "--plain",
-            "--listen-port", gridPort, "--send-port", veltoGridPort});
+        grid_ = std::make_unique<ChildProcess>(test::withInputFrom(
+            commands_->path(), {VELTO_GRID_EXECUTABLE, "--plain", "--listen-port", gridPort, "--send-port", veltoGridPort}));
         // No input at all: its end must not end the tool.
         video_ = std::make_unique<ChildProcess>(std::vector<std::string>{
             VELTO_VIDEO_EXECUTABLE, "--plain", "--listen-port", videoPort, "--send-port", veltoVideoPort});
@@ -96,23 +87,17 @@ class StandInPeers : public ::testing::Test {
             if (*process && HasFailure()) std::cerr << (*process)->transcript() << "\n";
             process->reset();
         }
-        for (const int fd : {commands_, fifoReader_}) {
-            if (fd >= 0) ::close(fd);
-        }
+        commands_.reset();
         std::error_code ignored;
         std::filesystem::remove_all(directory_, ignored);
     }
 
     void startVelto() { velto_ = std::make_unique<ChildProcess>(veltoArguments_); }
 
-    bool send(const std::string& command) const {
-        const std::string line = command + "\n";
-        return ::write(commands_, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    }
+    bool send(const std::string& command) const { return commands_->send(command); }
 
     std::filesystem::path directory_;
-    int fifoReader_ = -1;
-    int commands_ = -1;
+    std::unique_ptr<test::CommandPipe> commands_;
     std::vector<std::string> veltoArguments_;
     std::unique_ptr<ChildProcess> grid_;
     std::unique_ptr<ChildProcess> video_;
