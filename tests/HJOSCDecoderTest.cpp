@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "common/osc/HJOSCDataUtilities.h"
 #include "common/osc/HJOSCDecoder.h"
 #include "common/osc/HJOSCMessage.h"
+#include "support/ByteHelpers.h"
 
 namespace velto {
 namespace {
@@ -21,24 +21,12 @@ using Failure = HJOSCDecoder::Failure;
 using Utilities = HJOSCDataUtilities;
 using Ints = std::vector<std::int32_t>;
 
-Bytes hex(std::string_view digits) {
-    Bytes out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (std::isspace(static_cast<unsigned char>(digits[i]))) continue;
-        out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(digits.substr(i++, 2)), nullptr, 16)));
-    }
-    return out;
-}
+using test::concat;
+using test::hex;
 
 // The bytes of `text`, NULs included: raw("/a\0\0") is 4 bytes.
 template <std::size_t N>
 Bytes raw(const char (&text)[N]) { return Bytes(text, text + N - 1); }
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
 
 Bytes truncated(Bytes bytes, std::size_t length) { return bytes.resize(length), bytes; }
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -15,27 +14,15 @@
 #include "common/osc/HJOSCDataUtilities.h"
 #include "common/osc/HJOSCMessage.h"
 #include "common/osc/HJOSCPacket.h"
+#include "support/ByteHelpers.h"
 
 namespace velto {
 namespace {
 
 using Utilities = HJOSCDataUtilities;
 
-// "2f 6d 00" -> {0x2f, 0x6d, 0x00}; spaces are ignored.
-Bytes hex(std::string_view digits) {
-    Bytes out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (std::isspace(static_cast<unsigned char>(digits[i]))) continue;
-        out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(digits.substr(i++, 2)), nullptr, 16)));
-    }
-    return out;
-}
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
+using test::concat;
+using test::hex;
 
 std::shared_ptr<HJOSCMessage> led(int x, int y, int state) {
     auto message = std::make_shared<HJOSCMessage>(HJOSCAddress("/monome/led"));

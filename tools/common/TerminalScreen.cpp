@@ -72,6 +72,15 @@ void TerminalScreen::putAfter(int row, std::string_view text) {
     if (y == row) put(row, x, text);
 }
 
+void TerminalScreen::showWithHelp(int row, std::string_view help) const {
+    if (colours_) attron(COLOR_PAIR(2));
+    put(row, 0, help);
+    if (colours_) attroff(COLOR_PAIR(2));
+    refresh();
+}
+
+void TerminalScreen::redrawWhole() { clearok(curscr, TRUE); }
+
 // newterm reads keys from stdin, which is descriptor 0.
 int TerminalScreen::inputDescriptor() const { return 0; }
 

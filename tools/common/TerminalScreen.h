@@ -41,6 +41,11 @@ class TerminalScreen {
     // The same, right after what was written last, if that was on this row.
     static void putAfter(int row, std::string_view text);
 
+    // Ends a frame: the keys' help at `row`, in its own colour, then all of it shown.
+    void showWithHelp(int row, std::string_view help) const;
+    // Has the next frame draw every cell again (after a resize).
+    static void redrawWhole();
+
     // Whether the terminal shows colours (initialised when it does).
     bool hasColours() const { return colours_; }
 

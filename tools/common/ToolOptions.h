@@ -9,10 +9,12 @@
 #include <span>
 #include <string>
 
+#include "OptionScanner.h"
+
 namespace velto::tools {
 
 struct ToolOptions {
-    enum class Action { run, help, version, error };
+    using Action = ToolAction;
 
     // What a tool accepts and its defaults.
     struct Spec {

@@ -1,13 +1,11 @@
 #include "GridApp.h"
 
-#include <csignal>
 #include <cstdio>
-#include <exception>
 #include <span>
 #include <sstream>
 #include <vector>
 
-#include "VeltoVersion.h"
+#include "ToolApp.h"
 #include "common/osc/HJOSCMessage.h"
 
 namespace velto::tools {
@@ -64,34 +62,16 @@ int GridApp::main(int argc, const char* const* argv) {
     const std::span<const char* const> all(argv, static_cast<std::size_t>(argc));
     std::vector<const char*> arguments(all.begin() + (argc > 0 ? 1 : 0), all.end());
     SerialoscLink::Options serialosc;
-    if (const auto problem = SerialoscLink::takeOptions(arguments, serialosc)) {
-        std::fprintf(stderr, "velto-grid: %s\nTry 'velto-grid --help' for more information.\n",
-                     problem->c_str());
-        return 2;
-    }
+    if (const auto problem = SerialoscLink::takeOptions(arguments, serialosc))
+        return *ToolApp::finishEarly("velto-grid", ToolAction::error, *problem, usage());
     const ToolOptions options = ToolOptions::parse(optionSpec(), arguments);
-    switch (options.action) {
-        case ToolOptions::Action::help:
-            std::fputs(usage().c_str(), stdout);
-            return 0;
-        case ToolOptions::Action::version:
-            std::puts("velto-grid " VELTO_VERSION);
-            return 0;
-        case ToolOptions::Action::error:
-            std::fprintf(stderr, "velto-grid: %s\nTry 'velto-grid --help' for more information.\n",
-                         options.error.c_str());
-            return 2;
-        case ToolOptions::Action::run:
-            break;
-    }
-    try {
+    if (const auto status =
+            ToolApp::finishEarly("velto-grid", options.action, options.error, usage()))
+        return *status;
+    return ToolApp::runCatching("velto-grid", [&] {
         GridApp app(options, serialosc);
         return app.run();
-    } catch (const std::exception& failure) {
-        // The app is gone by now, and with it the screen: the terminal is back.
-        std::fprintf(stderr, "velto-grid: %s\n", failure.what());
-        return 1;
-    }
+    });
 }
 
 GridApp::GridApp(ToolOptions options, SerialoscLink::Options serialosc)
@@ -101,6 +81,7 @@ GridApp::~GridApp() {
     // The screen goes first so that the terminal is back before anything else.
     drawTimer_.reset();
     input_.reset();
+    commands_.reset();
     view_.reset();
     screen_.reset();
 }
@@ -108,7 +89,7 @@ GridApp::~GridApp() {
 int GridApp::run() {
     // Taken over first, so that a signal at any moment after start is a clean
     // quit; the screen library leaves handlers that are set already alone.
-    loop_.handleSignals({SIGINT, SIGTERM, SIGHUP}, [this](int) { quit(); });
+    ToolApp::stopOnSignals(loop_, [this] { quit(); });
     std::string error;
     if (serialoscOptions_.enabled) {
         serialosc_ = SerialoscLink::open(
@@ -116,7 +97,7 @@ int GridApp::run() {
             [this](GridCell cell, bool lit) { showLight(state_.setLight(cell, lit)); },
             [this](const std::string& line) {
                 changed_ = true;
-                if (options_.plain) say(line);
+                if (options_.plain) ToolApp::say(line);
             },
             error);
         if (!serialosc_) {
@@ -132,12 +113,13 @@ int GridApp::run() {
             std::fprintf(stderr, "velto-grid: %s\n", error.c_str());
             return 1;
         }
-        ports_ = "listening on port " + std::to_string(peer_->listenPort()) +
-                 ", sending to port " + std::to_string(peer_->sendPort());
+        ports_ = ToolApp::describePorts(peer_->listenPort(), peer_->sendPort());
     }
     if (options_.plain) {
-        say("velto-grid ready: " + ports_);
-        input_ = loop_.watchReadable(kStandardInput, [this] { readCommands(); });
+        ToolApp::say("velto-grid ready: " + ports_);
+        commands_ = std::make_unique<CommandInput>(
+            loop_, kStandardInput, [this](const std::string& line) { runCommand(line); },
+            [this] { return quitting_; });
     } else {
         screen_ = TerminalScreen::open(error);
         if (!screen_) {
@@ -157,6 +139,7 @@ int GridApp::run() {
 
     drawTimer_.reset();
     input_.reset();
+    commands_.reset();
     view_.reset();
     screen_.reset();
     peer_.reset();  // what is still queued leaves now
@@ -176,7 +159,7 @@ void GridApp::receive(const HJOSCMessage& message) {
     changed_ = true;
     if (!options_.plain) return;
     if (!light) {
-        say("ignored " + state_.lastMessage());
+        ToolApp::say("ignored " + state_.lastMessage());
     } else {
         showLight(*light);
     }
@@ -185,8 +168,8 @@ void GridApp::receive(const HJOSCMessage& message) {
 void GridApp::showLight(const GridLight& light) {
     changed_ = true;
     if (options_.plain && light.changed) {
-        say("led " + std::to_string(light.cell.x) + " " + std::to_string(light.cell.y) +
-            (light.lit ? " on" : " off"));
+        ToolApp::say("led " + std::to_string(light.cell.x) + " " + std::to_string(light.cell.y) +
+                     (light.lit ? " on" : " off"));
     }
 }
 
@@ -200,24 +183,7 @@ void GridApp::send(const GridPress& press) {
     }
     lastSent_ = pressText(press);
     changed_ = true;
-    if (options_.plain) say("sent " + lastSent_);
-}
-
-void GridApp::readCommands() {
-    const auto bytes = input_->readAvailable();
-    if (!bytes) {
-        // The end of the commands is not a quit: a script may start the tool
-        // with no input at all and stop it with a signal.
-        input_.reset();
-        if (auto last = commands_.finish()) runCommand(*last);
-        return;
-    }
-    commands_.append(*bytes);
-    while (!quitting_) {
-        const auto line = commands_.nextLine();
-        if (!line) break;
-        runCommand(*line);
-    }
+    if (options_.plain) ToolApp::say("sent " + lastSent_);
 }
 
 void GridApp::runCommand(const std::string& line) {
@@ -230,7 +196,7 @@ void GridApp::runCommand(const std::string& line) {
     }
     if (command == "clear" || command == "c") {
         state_.clearLights();
-        say("cleared");
+        ToolApp::say("cleared");
         return;
     }
     if (serialosc_ && command == "unplug") {
@@ -239,24 +205,24 @@ void GridApp::runCommand(const std::string& line) {
     }
     if (serialosc_ && command == "replug") {
         std::string error;
-        if (!serialosc_->replug(error)) say("error: " + error);
+        if (!serialosc_->replug(error)) ToolApp::say("error: " + error);
         ports_ = serialosc_->describePorts();
         return;
     }
     if (command == "show") {
         std::istringstream picture(GridView::picture(state_));
-        for (std::string row; std::getline(picture, row);) say(row);
+        for (std::string row; std::getline(picture, row);) ToolApp::say(row);
         return;
     }
     if (command == "help") {
-        say("commands: " + std::string(kCommands));
+        ToolApp::say("commands: " + std::string(kCommands));
         return;
     }
     if (command == "press" || command == "release" || command == "tap") {
         GridCell cell;
         std::string rest;
         if (!(words >> cell.x >> cell.y) || (words >> rest) || !GridState::contains(cell)) {
-            say("error: " + command + " needs a column and a row, 0 to 7: '" + line + "'");
+            ToolApp::say("error: " + command + " needs a column and a row, 0 to 7: '" + line + "'");
             return;
         }
         std::vector<GridPress> presses;
@@ -267,17 +233,13 @@ void GridApp::runCommand(const std::string& line) {
             if (auto up = state_.release(cell)) presses.push_back(*up);
         }
         if (presses.empty())
-            say("error: " + command + " " + std::to_string(cell.x) + " " + std::to_string(cell.y) +
-                ": the cell is " + (command == "press" ? "held already" : "not held"));
+            ToolApp::say("error: " + command + " " + std::to_string(cell.x) + " " +
+                         std::to_string(cell.y) + ": the cell is " +
+                         (command == "press" ? "held already" : "not held"));
         for (const GridPress& press : presses) send(press);
         return;
     }
-    say("error: unknown command '" + command + "' (commands: " + kCommands + ")");
-}
-
-void GridApp::say(const std::string& line) {
-    std::fputs((line + '\n').c_str(), stdout);
-    std::fflush(stdout);  // whoever reads us sees each event as it happens
+    ToolApp::say("error: unknown command '" + command + "' (commands: " + kCommands + ")");
 }
 
 void GridApp::takeScreenInput() {

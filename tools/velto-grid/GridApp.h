@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
+#include "CommandInput.h"
 #include "GridState.h"
 #include "GridView.h"
-#include "LineBuffer.h"
 #include "OscPeer.h"
 #include "SerialoscLink.h"
 #include "TerminalScreen.h"
@@ -46,9 +46,7 @@ class GridApp {
     void quit();
 
     // Plain mode.
-    void readCommands();
     void runCommand(const std::string& line);
-    void say(const std::string& line);
 
     // Screen mode.
     void takeScreenInput();
@@ -60,14 +58,14 @@ class GridApp {
     SystemClock clock_;
     RunLoop loop_;
     GridState state_;
-    std::shared_ptr<OscPeer> peer_;               // Velto's dialect
-    std::unique_ptr<SerialoscLink> serialosc_;    // or serialosc's
+    std::shared_ptr<OscPeer> peer_;             // Velto's dialect
+    std::unique_ptr<SerialoscLink> serialosc_;  // or serialosc's
     std::unique_ptr<TerminalScreen> screen_;
     std::unique_ptr<GridView> view_;
     std::unique_ptr<ReadableWatch> input_;
     std::unique_ptr<Timer> drawTimer_;
-    LineBuffer commands_;
-    std::string ports_;  // "listening on port 8080, sending to port 8000"
+    std::unique_ptr<CommandInput> commands_;  // plain mode
+    std::string ports_;                       // "listening on port 8080, sending to port 8000"
     std::string lastSent_;
     std::size_t shownRate_ = 0;
     bool changed_ = true;

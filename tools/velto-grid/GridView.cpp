@@ -61,13 +61,10 @@ void GridView::draw(const GridState& state, const GridStatus& status) {
                         ("last sent:     " + (status.lastSent.empty() ? std::string("(nothing yet)")
                                                                       : status.lastSent)));
     ++row;
-    if (screen_.hasColours()) attron(COLOR_PAIR(2));
-    TerminalScreen::put(row, 0, kHelp);
-    if (screen_.hasColours()) attroff(COLOR_PAIR(2));
-    refresh();
+    screen_.showWithHelp(row, kHelp);
 }
 
-void GridView::redrawWhole() { clearok(curscr, TRUE); }
+void GridView::redrawWhole() { TerminalScreen::redrawWhole(); }
 
 GridAction GridView::actionFor(const TerminalScreen::Input& input) const {
     using Kind = GridAction::Kind;

@@ -1,26 +1,17 @@
 #include "SerialoscLink.h"
 
-#include <charconv>
 #include <string_view>
 
+#include "OptionScanner.h"
+#include "PacketRoute.h"
 #include "common/osc/HJOSCBundle.h"
 #include "common/osc/HJOSCDecoder.h"
 #include "common/osc/HJOSCListener.h"
-#include "common/osc/HJOSCListenerDelegate.h"
 #include "common/osc/HJOSCMessage.h"
 #include "common/osc/HJOSCPacket.h"
 #include "common/osc/HJOSCSender.h"
 
 namespace velto::tools {
-
-class SerialoscLink::Route final : public HJOSCListenerDelegate {
-  public:
-    explicit Route(std::function<void(ByteView)> receive) : receive_(std::move(receive)) {}
-    void dispatchRawPacket(ByteView data) override { receive_(data); }
-
-  private:
-    std::function<void(ByteView)> receive_;
-};
 
 std::optional<std::string> SerialoscLink::takeOptions(std::vector<const char*>& arguments,
                                                       Options& options) {
@@ -42,11 +33,10 @@ std::optional<std::string> SerialoscLink::takeOptions(std::vector<const char*>& 
             rest.push_back(arguments[i]);
             continue;
         }
-        int port = 0;
-        const char* end = value->data() + value->size();
-        const auto [ptr, ec] = std::from_chars(value->data(), end, port);
-        if (value->empty() || ec != std::errc() || ptr != end)
+        const auto number = OptionScanner::parseInteger(*value);
+        if (!number)
             return "option --serialosc-port: '" + std::string(*value) + "' is not a number";
+        const int port = *number;
         if (port < 0 || port > 65535)
             return "option --serialosc-port: " + std::string(*value) + " is outside 0 to 65535";
         options.discoveryPort = port;
@@ -69,9 +59,9 @@ std::unique_ptr<SerialoscLink> SerialoscLink::open(std::int32_t discoveryPort,
                                                    LightHandler onLight, LineHandler onLine,
                                                    std::string& error) {
     std::unique_ptr<SerialoscLink> link(new SerialoscLink(std::move(onLight), std::move(onLine)));
-    link->discoveryRoute_ = std::make_shared<Route>(
+    link->discoveryRoute_ = std::make_shared<PacketRoute>(
         [raw = link.get()](ByteView data) { raw->receive(data, true); });
-    link->deviceRoute_ = std::make_shared<Route>(
+    link->deviceRoute_ = std::make_shared<PacketRoute>(
         [raw = link.get()](ByteView data) { raw->receive(data, false); });
     // A failed bind has been logged ("bind: ...") by the listener.
     link->discoveryListener_ = HJOSCListener::defaultListenerOnPort(discoveryPort);

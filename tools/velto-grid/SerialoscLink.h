@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "GridState.h"
+#include "PacketRoute.h"
 #include "SerialoscDevice.h"
 #include "platform/Bytes.h"
 
@@ -62,8 +63,6 @@ class SerialoscLink {
     bool replug(std::string& error);
 
   private:
-    class Route;  // hands a listener's datagrams to one of our members
-
     SerialoscLink(LightHandler onLight, LineHandler onLine);
     bool listenOnDevicePort(std::string& error);
     void receive(ByteView data, bool discovery);
@@ -73,8 +72,8 @@ class SerialoscLink {
     LightHandler onLight_;
     LineHandler onLine_;
     std::unique_ptr<SerialoscDevice> device_;
-    std::shared_ptr<Route> discoveryRoute_;
-    std::shared_ptr<Route> deviceRoute_;
+    std::shared_ptr<PacketRoute> discoveryRoute_;
+    std::shared_ptr<PacketRoute> deviceRoute_;
     std::unique_ptr<HJOSCListener> discoveryListener_;
     std::unique_ptr<HJOSCListener> deviceListener_;  // none while unplugged
     std::map<std::pair<std::string, std::int32_t>, std::unique_ptr<HJOSCSender>> senders_;

@@ -1,48 +1,24 @@
 #include "SerialoscApp.h"
 
-#include <csignal>
 #include <cstdio>
-#include <functional>
 #include <span>
 #include <string>
 #include <utility>
 
-#include "VeltoVersion.h"
+#include "ToolApp.h"
 #include "common/osc/HJOSCDecoder.h"
 #include "common/osc/HJOSCListener.h"
-#include "common/osc/HJOSCListenerDelegate.h"
 #include "common/osc/HJOSCPacket.h"
 #include "common/osc/HJOSCSender.h"
 
 namespace velto::tools {
 
-class SerialoscApp::Route final : public HJOSCListenerDelegate {
-  public:
-    explicit Route(std::function<void(ByteView)> receive) : receive_(std::move(receive)) {}
-    void dispatchRawPacket(ByteView data) override { receive_(data); }
-
-  private:
-    std::function<void(ByteView)> receive_;
-};
-
 int SerialoscApp::main(int argc, const char* const* argv) {
     const std::span<const char* const> arguments(argv, static_cast<std::size_t>(argc));
     const SerialoscOptions options = SerialoscOptions::parse(arguments.subspan(argc > 0 ? 1 : 0));
-    switch (options.action) {
-        case SerialoscOptions::Action::help:
-            std::fputs(SerialoscOptions::usage().c_str(), stdout);
-            return 0;
-        case SerialoscOptions::Action::version:
-            std::puts("velto-serialosc " VELTO_VERSION);
-            return 0;
-        case SerialoscOptions::Action::error:
-            std::fprintf(stderr,
-                         "velto-serialosc: %s\nTry 'velto-serialosc --help' for more information.\n",
-                         options.error.c_str());
-            return 2;
-        case SerialoscOptions::Action::run:
-            break;
-    }
+    if (const auto status = ToolApp::finishEarly("velto-serialosc", options.action, options.error,
+                                                 SerialoscOptions::usage()))
+        return *status;
     SerialoscApp app(options);
     return app.run();
 }
@@ -58,10 +34,10 @@ SerialoscApp::~SerialoscApp() {
 
 int SerialoscApp::run() {
     // Taken over first, so that a signal at any moment after start is a clean quit.
-    loop_.handleSignals({SIGINT, SIGTERM, SIGHUP}, [this](int) { loop_.stop(); });
+    ToolApp::stopOnSignals(loop_, [this] { loop_.stop(); });
 
-    gridRoute_ = std::make_shared<Route>([this](ByteView data) { receiveFromGrid(data); });
-    veltoRoute_ = std::make_shared<Route>([this](ByteView data) { receiveFromVelto(data); });
+    gridRoute_ = std::make_shared<PacketRoute>([this](ByteView data) { receiveFromGrid(data); });
+    veltoRoute_ = std::make_shared<PacketRoute>([this](ByteView data) { receiveFromVelto(data); });
     // A port that can't be bound has been logged ("bind: ...") by the listener.
     gridListener_ = HJOSCListener::defaultListenerOnPort(options_.listenPort);
     if (gridListener_->localPort() == 0) {
@@ -91,7 +67,7 @@ int SerialoscApp::run() {
 
     const std::int32_t listenPort = gridListener_->localPort();
     bridge_ = std::make_unique<SerialoscBridge>(SerialoscBridge::Config{listenPort, options_.device});
-    say("velto-serialosc ready: listening on port " + std::to_string(listenPort) +
+    ToolApp::say("velto-serialosc ready: listening on port " + std::to_string(listenPort) +
         " for serialosc (port " + std::to_string(options_.serialoscPort) +
         ") and the grid; Velto's lights on port " + std::to_string(options_.monomeSendPort) +
         ", presses to port " + std::to_string(options_.monomeListenPort));
@@ -111,7 +87,7 @@ void SerialoscApp::receiveFromVelto(ByteView data) {
 }
 
 void SerialoscApp::deliver(SerialoscBridge::Output output) {
-    for (const std::string& notice : output.notices) say(notice);
+    for (const std::string& notice : output.notices) ToolApp::say(notice);
     for (const auto& outgoing : output.packets) {
         if (HJOSCSender* sender = senderFor(outgoing)) sender->sendOSCPacket(*outgoing.packet);
     }
@@ -132,11 +108,6 @@ HJOSCSender* SerialoscApp::senderFor(const SerialoscBridge::Outgoing& outgoing) 
             return deviceSender_.get();
     }
     return nullptr;
-}
-
-void SerialoscApp::say(const std::string& line) {
-    std::fputs((line + '\n').c_str(), stdout);
-    std::fflush(stdout);  // whoever reads us sees each notice as it happens
 }
 
 }  // namespace velto::tools

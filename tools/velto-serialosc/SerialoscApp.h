@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "PacketRoute.h"
 #include "SerialoscBridge.h"
 #include "SerialoscOptions.h"
 #include "platform/Bytes.h"
@@ -40,20 +41,17 @@ class SerialoscApp {
     int run();
 
   private:
-    class Route;  // hands a listener's datagrams to one of our members
-
     void receiveFromGrid(ByteView data);
     void receiveFromVelto(ByteView data);
     void deliver(SerialoscBridge::Output output);
     HJOSCSender* senderFor(const SerialoscBridge::Outgoing& outgoing);
-    static void say(const std::string& line);
 
     SerialoscOptions options_;
     SystemClock clock_;
     RunLoop loop_;
     std::unique_ptr<SerialoscBridge> bridge_;
-    std::shared_ptr<Route> gridRoute_;
-    std::shared_ptr<Route> veltoRoute_;
+    std::shared_ptr<PacketRoute> gridRoute_;
+    std::shared_ptr<PacketRoute> veltoRoute_;
     std::unique_ptr<HJOSCListener> gridListener_;
     std::unique_ptr<HJOSCListener> veltoListener_;
     std::unique_ptr<HJOSCSender> serialoscSender_;

@@ -1,65 +1,20 @@
 #include "SerialoscOptions.h"
 
-#include <charconv>
 #include <string_view>
 
 namespace velto::tools {
 
-namespace {
-
-SerialoscOptions failure(std::string text) {
-    SerialoscOptions options;
-    options.action = SerialoscOptions::Action::error;
-    options.error = std::move(text);
-    return options;
-}
-
-std::optional<int> parseInteger(std::string_view text) {
-    int number = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, number);
-    if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
-    return number;
-}
-
-}  // namespace
-
 SerialoscOptions SerialoscOptions::parse(std::span<const char* const> arguments) {
     SerialoscOptions options;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        std::string_view argument = arguments[i];
-        std::optional<std::string_view> inlineValue;
-        if (const auto equals = argument.find('=');
-            argument.starts_with("--") && equals != std::string_view::npos) {
-            inlineValue = argument.substr(equals + 1);
-            argument = argument.substr(0, equals);
-        }
-        const std::string name(argument);
-        auto takeValue = [&]() -> std::optional<std::string_view> {
-            if (inlineValue) return inlineValue;
-            if (i + 1 < arguments.size()) return std::string_view(arguments[++i]);
-            return std::nullopt;
-        };
-        // A port within [lowest, 65535] into `port`, or the reason why not.
-        auto takePort = [&](int lowest, std::int32_t& port) -> std::optional<std::string> {
-            const auto text = takeValue();
-            if (!text) return "option " + name + " needs a port number";
-            const auto number = parseInteger(*text);
-            if (!number) return "option " + name + ": '" + std::string(*text) + "' is not a number";
-            if (*number < lowest || *number > 65535) {
-                return "option " + name + ": " + std::string(*text) + " is outside " +
-                       std::to_string(lowest) + " to 65535";
-            }
-            port = *number;
-            return std::nullopt;
-        };
-
-        if (argument == "--help" || argument == "-h") {
-            options.action = Action::help;
-            return options;
-        }
-        if (argument == "--version") {
-            options.action = Action::version;
+    OptionScanner scanner(arguments);
+    // A port within [lowest, 65535] into `port`, or the reason why not.
+    auto takePort = [&](int lowest, std::int32_t& port) {
+        return scanner.takeNumber(lowest, 65535, "a port number", port);
+    };
+    while (scanner.next()) {
+        const std::string_view argument = scanner.name();
+        if (const auto asked = scanner.askedFor()) {
+            options.action = *asked;
             return options;
         }
         std::optional<std::string> problem;
@@ -72,21 +27,22 @@ SerialoscOptions SerialoscOptions::parse(std::span<const char* const> arguments)
         } else if (argument == "--listen-port") {
             problem = takePort(0, options.listenPort);
         } else if (argument == "--device") {
-            const auto id = takeValue();
+            const auto id = scanner.takeValue();
             if (!id || id->empty()) {
                 problem = "option --device needs the id of a grid (as serialosc lists it)";
             } else {
                 options.device = std::string(*id);
             }
         } else {
-            problem = "unknown option '" + std::string(arguments[i]) + "'";
+            problem = "unknown option '" + std::string(scanner.argument()) + "'";
         }
-        if (problem) return failure(*problem);
+        if (problem) return failedOptions<SerialoscOptions>(*problem);
     }
     // Both are ours to listen on.
     if (options.listenPort != 0 && options.listenPort == options.monomeSendPort) {
-        return failure("--listen-port and --monome-send-port are both " +
-                       std::to_string(options.listenPort) + ": they need different ports");
+        return failedOptions<SerialoscOptions>("--listen-port and --monome-send-port are both " +
+                                               std::to_string(options.listenPort) +
+                                               ": they need different ports");
     }
     return options;
 }

@@ -10,10 +10,12 @@
 #include <span>
 #include <string>
 
+#include "OptionScanner.h"
+
 namespace velto::tools {
 
 struct SerialoscOptions {
-    enum class Action { run, help, version, error };
+    using Action = ToolAction;
 
     static constexpr std::int32_t kDefaultSerialoscPort = 12002;
     static constexpr std::int32_t kDefaultMonomeSendPort = 8080;    // Velto's "monomeSendPort"

@@ -1,12 +1,10 @@
 #include "VideoApp.h"
 
-#include <csignal>
 #include <cstdio>
-#include <exception>
 #include <span>
 #include <sstream>
 
-#include "VeltoVersion.h"
+#include "ToolApp.h"
 #include "common/osc/HJOSCMessage.h"
 
 namespace velto::tools {
@@ -70,29 +68,13 @@ int VideoApp::main(int argc, const char* const* argv) {
     const std::span<const char* const> arguments(argv, static_cast<std::size_t>(argc));
     const ToolOptions options =
         ToolOptions::parse(optionSpec(), arguments.subspan(argc > 0 ? 1 : 0));
-    switch (options.action) {
-        case ToolOptions::Action::help:
-            std::fputs(usage().c_str(), stdout);
-            return 0;
-        case ToolOptions::Action::version:
-            std::puts("velto-video " VELTO_VERSION);
-            return 0;
-        case ToolOptions::Action::error:
-            std::fprintf(stderr,
-                         "velto-video: %s\nTry 'velto-video --help' for more information.\n",
-                         options.error.c_str());
-            return 2;
-        case ToolOptions::Action::run:
-            break;
-    }
-    try {
+    if (const auto status =
+            ToolApp::finishEarly("velto-video", options.action, options.error, usage()))
+        return *status;
+    return ToolApp::runCatching("velto-video", [&] {
         VideoApp app(options);
         return app.run();
-    } catch (const std::exception& failure) {
-        // The app is gone by now, and with it the screen: the terminal is back.
-        std::fprintf(stderr, "velto-video: %s\n", failure.what());
-        return 1;
-    }
+    });
 }
 
 VideoApp::VideoApp(ToolOptions options)
@@ -102,6 +84,7 @@ VideoApp::~VideoApp() {
     // The screen goes first so that the terminal is back before anything else.
     drawTimer_.reset();
     input_.reset();
+    commands_.reset();
     view_.reset();
     screen_.reset();
 }
@@ -109,7 +92,7 @@ VideoApp::~VideoApp() {
 int VideoApp::run() {
     // Taken over first, so that a signal at any moment after start is a clean
     // quit; the screen library leaves handlers that are set already alone.
-    loop_.handleSignals({SIGINT, SIGTERM, SIGHUP}, [this](int) { quit(); });
+    ToolApp::stopOnSignals(loop_, [this] { quit(); });
     std::string error;
     peer_ = OscPeer::open(
         options_.listenPort, options_.sendPort,
@@ -118,12 +101,13 @@ int VideoApp::run() {
         std::fprintf(stderr, "velto-video: %s\n", error.c_str());
         return 1;
     }
-    status_.ports = "listening on port " + std::to_string(peer_->listenPort()) +
-                    ", sending to port " + std::to_string(peer_->sendPort());
+    status_.ports = ToolApp::describePorts(peer_->listenPort(), peer_->sendPort());
     if (options_.plain) {
-        say("velto-video ready: " + status_.ports + ", " + std::to_string(state_.layerCount()) +
-            " layers");
-        input_ = loop_.watchReadable(kStandardInput, [this] { readCommands(); });
+        ToolApp::say("velto-video ready: " + status_.ports + ", " +
+                     std::to_string(state_.layerCount()) + " layers");
+        commands_ = std::make_unique<CommandInput>(
+            loop_, kStandardInput, [this](const std::string& line) { runCommand(line); },
+            [this] { return quitting_; });
     } else {
         screen_ = TerminalScreen::open(error);
         if (!screen_) {
@@ -145,6 +129,7 @@ int VideoApp::run() {
     playTimer_.reset();
     drawTimer_.reset();
     input_.reset();
+    commands_.reset();
     view_.reset();
     screen_.reset();
     peer_.reset();  // what is still queued leaves now
@@ -182,12 +167,12 @@ void VideoApp::receive(const HJOSCMessage& message) {
             reportState("ping");
             return;
         case VideoEvent::Kind::ignored:
-            if (options_.plain) say("ignored " + status_.lastReceived);
+            if (options_.plain) ToolApp::say("ignored " + status_.lastReceived);
             return;
         default:
             if (options_.plain)
-                say(std::string(kindName(event.kind)) + " " + std::to_string(event.layer) + " " +
-                    formatted(event.value));
+                ToolApp::say(std::string(kindName(event.kind)) + " " + std::to_string(event.layer) +
+                             " " + formatted(event.value));
             return;
     }
 }
@@ -198,14 +183,14 @@ void VideoApp::reportState(const std::string& why) {
         "layerNumber " + std::to_string(state_.layerCount()) + " and every value (" + why + ")";
     changed_ = true;
     if (options_.plain) {
-        say("reported layers " + std::to_string(state_.layerCount()) + " and every value (" + why +
-            ")");
+        ToolApp::say("reported layers " + std::to_string(state_.layerCount()) +
+                     " and every value (" + why + ")");
     }
 }
 
 void VideoApp::setLayerCount(int count) {
     state_.setLayerCount(count);
-    if (options_.plain) say("layers " + std::to_string(state_.layerCount()));
+    if (options_.plain) ToolApp::say("layers " + std::to_string(state_.layerCount()));
     // A layer that comes back stays dark on the grid until its values arrive.
     reportState("layer count");
 }
@@ -213,24 +198,7 @@ void VideoApp::setLayerCount(int count) {
 void VideoApp::setPlaying(bool playing) {
     state_.setPlaying(playing);
     changed_ = true;
-    if (options_.plain) say(playing ? "playing" : "paused");
-}
-
-void VideoApp::readCommands() {
-    const auto bytes = input_->readAvailable();
-    if (!bytes) {
-        // The end of the commands is not a quit: a script may start the tool
-        // with no input at all and stop it with a signal.
-        input_.reset();
-        if (auto last = commands_.finish()) runCommand(*last);
-        return;
-    }
-    commands_.append(*bytes);
-    while (!quitting_) {
-        const auto line = commands_.nextLine();
-        if (!line) break;
-        runCommand(*line);
-    }
+    if (options_.plain) ToolApp::say(playing ? "playing" : "paused");
 }
 
 void VideoApp::runCommand(const std::string& line) {
@@ -246,33 +214,28 @@ void VideoApp::runCommand(const std::string& line) {
     } else if (command == "report") {
         reportState("asked");
     } else if (command == "status") {
-        say(std::string(state_.isPlaying() ? "playing" : "paused") + ", layers " +
-            std::to_string(state_.layerCount()));
+        ToolApp::say(std::string(state_.isPlaying() ? "playing" : "paused") + ", layers " +
+                     std::to_string(state_.layerCount()));
         for (int number = 1; number <= state_.layerCount(); ++number) {
             const VideoLayer& layer = state_.layer(number);
-            say("layer " + std::to_string(number) + ": opacity " + formatted(layer.opacity) +
-                ", speed " + formatted(layer.speed) + ", time " +
-                formatted(state_.reportedPosition(number)));
+            ToolApp::say("layer " + std::to_string(number) + ": opacity " +
+                         formatted(layer.opacity) + ", speed " + formatted(layer.speed) +
+                         ", time " + formatted(state_.reportedPosition(number)));
         }
     } else if (command == "layers") {
         int count = -1;
         std::string rest;
         if (!(words >> count) || (words >> rest) || count < 0 || count > VideoState::kMaxLayers) {
-            say("error: layers needs a count, 0 to " + std::to_string(VideoState::kMaxLayers) +
-                ": '" + line + "'");
+            ToolApp::say("error: layers needs a count, 0 to " +
+                         std::to_string(VideoState::kMaxLayers) + ": '" + line + "'");
             return;
         }
         setLayerCount(count);
     } else if (command == "help") {
-        say("commands: " + std::string(kCommands));
+        ToolApp::say("commands: " + std::string(kCommands));
     } else {
-        say("error: unknown command '" + command + "' (commands: " + kCommands + ")");
+        ToolApp::say("error: unknown command '" + command + "' (commands: " + kCommands + ")");
     }
-}
-
-void VideoApp::say(const std::string& line) {
-    std::fputs((line + '\n').c_str(), stdout);
-    std::fflush(stdout);  // whoever reads us sees each event as it happens
 }
 
 void VideoApp::takeScreenInput() {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "LineBuffer.h"
+#include "CommandInput.h"
 #include "OscPeer.h"
 #include "TerminalScreen.h"
 #include "ToolOptions.h"
@@ -48,9 +48,7 @@ class VideoApp {
     void quit();
 
     // Plain mode.
-    void readCommands();
     void runCommand(const std::string& line);
-    void say(const std::string& line);
 
     // Screen mode.
     void takeScreenInput();
@@ -68,7 +66,7 @@ class VideoApp {
     std::unique_ptr<Timer> playTimer_;
     std::unique_ptr<Timer> drawTimer_;
     Instant lastTick_{};
-    LineBuffer commands_;
+    std::unique_ptr<CommandInput> commands_;  // plain mode
     VideoStatus status_;
     bool changed_ = true;
     bool quitting_ = false;

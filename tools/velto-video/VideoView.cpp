@@ -85,13 +85,10 @@ void VideoView::draw(const VideoState& state, const VideoStatus& status) {
         row++, 0,
         ("last sent:     " + (status.lastSent.empty() ? "(nothing yet)" : status.lastSent)));
     ++row;
-    if (screen_.hasColours()) attron(COLOR_PAIR(2));
-    TerminalScreen::put(row, 0, kHelp);
-    if (screen_.hasColours()) attroff(COLOR_PAIR(2));
-    refresh();
+    screen_.showWithHelp(row, kHelp);
 }
 
-void VideoView::redrawWhole() { clearok(curscr, TRUE); }
+void VideoView::redrawWhole() { TerminalScreen::redrawWhole(); }
 
 VideoAction VideoView::actionFor(const TerminalScreen::Input& input) const {
     using Kind = VideoAction::Kind;

@@ -1,0 +1,32 @@
+#include "CommandInput.h"
+
+#include <utility>
+
+#include "platform/RunLoop.h"
+
+namespace velto::tools {
+
+CommandInput::CommandInput(RunLoop& loop, int descriptor, LineHandler onLine,
+                           std::function<bool()> stopped)
+    : onLine_(std::move(onLine)), stopped_(std::move(stopped)) {
+    watch_ = loop.watchReadable(descriptor, [this] { read(); });
+}
+
+CommandInput::~CommandInput() = default;
+
+void CommandInput::read() {
+    const auto bytes = watch_->readAvailable();
+    if (!bytes) {
+        watch_.reset();
+        if (auto last = lines_.finish()) onLine_(*last);
+        return;
+    }
+    lines_.append(*bytes);
+    while (!stopped_()) {
+        const auto line = lines_.nextLine();
+        if (!line) break;
+        onLine_(*line);
+    }
+}
+
+}  // namespace velto::tools
