@@ -10,11 +10,11 @@ namespace {
 
 using Action = ToolOptions::Action;
 
-const ToolOptions::Spec kGrid{8080, 8000, false, 0, 0};
-const ToolOptions::Spec kVideo{5000, 5001, true, 4, 4};
+const ToolOptions::Profile kGrid{8080, 8000, false, 0, 0};
+const ToolOptions::Profile kVideo{5000, 5001, true, 4, 4};
 
-ToolOptions parse(const ToolOptions::Spec& spec, std::vector<const char*> arguments) {
-    return ToolOptions::parse(spec, arguments);
+ToolOptions parse(const ToolOptions::Profile& profile, std::vector<const char*> arguments) {
+    return ToolOptions::parse(profile, arguments);
 }
 
 TEST(ToolOptionsTest, DefaultsComeFromTheToolAndValuesFollowOrComeAfterAnEqualsSign) {
@@ -42,7 +42,7 @@ TEST(ToolOptionsTest, HelpAndVersionWinOverWhatFollows) {
 
 TEST(ToolOptionsTest, BadCommandLineSaysWhatIsWrong) {
     const struct {
-        const ToolOptions::Spec& spec;
+        const ToolOptions::Profile& profile;
         std::vector<const char*> arguments;
         std::string error;
     } cases[] = {
@@ -58,7 +58,7 @@ TEST(ToolOptionsTest, BadCommandLineSaysWhatIsWrong) {
     };
     for (const auto& bad : cases) {
         SCOPED_TRACE(bad.error);
-        const ToolOptions options = parse(bad.spec, bad.arguments);
+        const ToolOptions options = parse(bad.profile, bad.arguments);
         EXPECT_EQ(options.action, Action::error);
         EXPECT_EQ(options.error, bad.error);
     }

@@ -4,11 +4,11 @@
 
 namespace velto::tools {
 
-ToolOptions ToolOptions::parse(const Spec& spec, std::span<const char* const> arguments) {
+ToolOptions ToolOptions::parse(const Profile& profile, std::span<const char* const> arguments) {
     ToolOptions options;
-    options.listenPort = spec.listenPort;
-    options.sendPort = spec.sendPort;
-    options.layers = spec.layers;
+    options.listenPort = profile.listenPort;
+    options.sendPort = profile.sendPort;
+    options.layers = profile.layers;
 
     OptionScanner scanner(arguments);
     while (scanner.next()) {
@@ -37,8 +37,8 @@ ToolOptions ToolOptions::parse(const Spec& spec, std::span<const char* const> ar
             options.sendPort = number;
             continue;
         }
-        if (spec.takesLayers && argument == "--layers") {
-            if (auto problem = scanner.takeNumber(0, spec.maxLayers, "a layer count", number))
+        if (profile.takesLayers && argument == "--layers") {
+            if (auto problem = scanner.takeNumber(0, profile.maxLayers, "a layer count", number))
                 return failedOptions<ToolOptions>(*problem);
             options.layers = number;
             continue;

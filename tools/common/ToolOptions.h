@@ -17,7 +17,7 @@ struct ToolOptions {
     using Action = ToolAction;
 
     // What a tool accepts and its defaults.
-    struct Spec {
+    struct Profile {
         std::int32_t listenPort = 0;
         std::int32_t sendPort = 0;
         bool takesLayers = false;
@@ -33,7 +33,7 @@ struct ToolOptions {
     bool plain = false;
 
     // Options as "--name value" or "--name=value"; arguments without argv[0].
-    static ToolOptions parse(const Spec& spec, std::span<const char* const> arguments);
+    static ToolOptions parse(const Profile& profile, std::span<const char* const> arguments);
 };
 
 }  // namespace velto::tools

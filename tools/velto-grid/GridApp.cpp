@@ -25,7 +25,7 @@ std::string pressText(const GridPress& press) {
 
 }  // namespace
 
-ToolOptions::Spec GridApp::optionSpec() {
+ToolOptions::Profile GridApp::optionSpec() {
     return {kDefaultListenPort, kDefaultSendPort, false, 0, 0};
 }
 

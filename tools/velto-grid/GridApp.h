@@ -26,7 +26,7 @@ class GridApp {
     static constexpr std::int32_t kDefaultListenPort = 8080;  // Velto's "monomeSendPort"
     static constexpr std::int32_t kDefaultSendPort = 8000;    // Velto's "monomeListenPort"
 
-    static ToolOptions::Spec optionSpec();
+    static ToolOptions::Profile optionSpec();
     static std::string usage();
     // The whole program: options, running, exit status (0 quit, 1 failure, 2 bad options).
     static int main(int argc, const char* const* argv);

@@ -37,7 +37,7 @@ const char* kindName(VideoEvent::Kind kind) {
 
 }  // namespace
 
-ToolOptions::Spec VideoApp::optionSpec() {
+ToolOptions::Profile VideoApp::optionSpec() {
     return {kDefaultListenPort, kDefaultSendPort, true, VideoState::kMaxLayers,
             VideoState::kMaxLayers};
 }

@@ -25,7 +25,7 @@ class VideoApp {
     // Positions are reported this often while playing.
     static constexpr Duration kReportInterval = std::chrono::milliseconds(100);
 
-    static ToolOptions::Spec optionSpec();
+    static ToolOptions::Profile optionSpec();
     static std::string usage();
     // The whole program: options, running, exit status (0 quit, 1 failure, 2 bad options).
     static int main(int argc, const char* const* argv);
