@@ -1,8 +1,8 @@
 // Ports changed with SIGHUP while datagrams keep arriving. After each reload
 // that velto confirms: the old listen ports are free (velto reads nothing
 // there any more, we can bind them), the new ones answer each press exactly
-// once, the old peers get nothing more, and velto holds exactly as many
-// descriptors as before (/proc/PID/fd).
+// once, nothing caused after the reload reaches the old peers, and velto holds
+// exactly as many descriptors and threads as before (/proc/PID).
 //
 // A traffic thread sends presses and reports throughout, at a pace velto
 // follows even in a sanitizer build, to the ports in use at that moment; it
