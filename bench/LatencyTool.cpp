@@ -13,6 +13,11 @@
 //   flood     what loopback carries (a bare receive thread), then a flood of
 //             presses and malformed datagrams to velto: datagrams handled per
 //             second, memory, and the answer time of a press sent after it
+//   abuse     bursts at both listen ports: 100 fan-out bundles (1,800
+//             "/stagevue/layerNumber" messages each), then 2,000 datagrams of
+//             65 KB during a fade; peak memory, fade tick intervals, the answer
+//             time of a press after each burst; then press latency with two
+//             busy processes loading the machine
 //   soak      random presses, releases and reports for --soak-seconds, with
 //             resident memory sampled every 10 s; every fader must end on its
 //             last target
@@ -32,6 +37,8 @@
 // measured in process by ProcessingBench.
 
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -93,7 +100,7 @@ struct Options {
     std::cerr << "velto-latency: " << problem
               << "\nusage: velto-latency [--velto PATH] [--attach PID SSEND,SLISTEN,MSEND,MLISTEN] [--presses N]"
                  " [--fades N] [--flood N] [--idle-seconds S] [--soak-seconds S]"
-                 " [idle] [latency] [fade] [flood] [soak]\n";
+                 " [idle] [latency] [fade] [flood] [soak] [abuse]\n";
     std::exit(2);
 }
 
@@ -129,7 +136,7 @@ Options parse(int argc, char** argv) {
         } else if (argument == "--soak-seconds") {
             options.soakSeconds = static_cast<int>(number(i));
         } else if (argument == "idle" || argument == "latency" || argument == "fade" || argument == "flood" ||
-                   argument == "soak") {
+                   argument == "soak" || argument == "abuse") {
             options.modes.push_back(argument);
         } else {
             usage("unknown argument " + argument);
@@ -494,6 +501,91 @@ void measureFlood(Subject& subject, long count) {
     line("velto: still running", subject.alive() ? "yes" : "NO");
 }
 
+// --- Abuse --------------------------------------------------------------------------
+
+// A bundle as big as a datagram gets, of layer counts alternating 0 and 4: each
+// one redraws every control, and the last leaves all layers on.
+Bytes fanOutBundle() {
+    Bytes bundle{'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    for (int i = 0; i < 1800; ++i) {
+        const Bytes message = velto::test::intDatagram("/stagevue/layerNumber", i % 2 == 0 ? 0 : 4);
+        const auto size = static_cast<std::uint32_t>(message.size());
+        bundle.insert(bundle.end(), {std::uint8_t(size >> 24), std::uint8_t(size >> 16), std::uint8_t(size >> 8),
+                                     std::uint8_t(size)});
+        bundle.insert(bundle.end(), message.begin(), message.end());
+    }
+    return bundle;
+}
+
+// Sends the burst to both listen ports, sampling velto's memory, then the time
+// until a slider press sent after it is answered.
+void burst(Subject& subject, const std::string& name, const Bytes& datagram, int count) {
+    long peakKiB = 0;
+    const auto start = SteadyClock::now();
+    for (int i = 0; i < count; ++i) {
+        subject.sendToStagevue(datagram);
+        subject.sendToMonome(datagram);
+        if (i % 10 == 0) peakKiB = std::max<long>(peakKiB, static_cast<long>(subject.stats().residentKiB));
+        std::this_thread::sleep_for(100us);  // loopback drops what no one reads in time; velto should get most
+    }
+    const auto sent = SteadyClock::now();
+    const std::size_t seen = subject.video().snapshot().valuesFor(kSlider1).size();
+    subject.sendToMonome(velto::test::pressDatagram(5, 3, 1));
+    SteadyClock::time_point answered{};
+    const bool ok = subject.video().waitFor(
+        [&](const Recording& r) {
+            std::size_t found = 0;
+            for (const auto& value : r.values) {
+                if (value.address == kSlider1 && ++found > seen) {
+                    answered = value.arrived;
+                    return true;
+                }
+            }
+            return false;
+        },
+        30s);
+    peakKiB = std::max<long>(peakKiB, static_cast<long>(subject.stats().residentKiB));
+    subject.settle();
+    std::printf("%s: %d datagrams of %zu bytes to each listen port in %.0f ms:\n", name.c_str(), count,
+                datagram.size(), ms(sent - start));
+    line("VmRSS sampled peak during / after (KiB)",
+         std::to_string(peakKiB) + " / " + std::to_string(subject.stats().residentKiB));
+    line("VmHWM so far (KiB)", std::to_string(subject.stats().peakResidentKiB));
+    line("press after the burst answered in (ms)", ok ? fixed(ms(answered - sent)) : "never (30 s)");
+    line("still running", subject.alive() ? "yes" : "NO");
+}
+
+void measureAbuse(Subject& subject, int presses) {
+    subject.settle();
+    burst(subject, "fan-out bundles", fanOutBundle(), 100);
+
+    // 65 KB datagrams while a fader fades: the intervals between its levels.
+    subject.video().clear();
+    subject.sendToMonome(velto::test::pressDatagram(3, 4, 1));
+    burst(subject, "65 KB datagrams during a fade", Bytes(65000, 0), 2000);
+    const auto values = subject.video().snapshot().valuesFor(kOpacity1);
+    subject.sendToMonome(velto::test::pressDatagram(3, 4, 0));
+    std::vector<double> intervals;
+    for (std::size_t j = 0; j + 1 < values.size(); ++j) intervals.push_back(ms(values[j + 1].arrived - values[j].arrived));
+    const Distribution d(intervals);
+    line("fade levels received during the burst", std::to_string(values.size()));
+    line("fade interval p50 / max (ms)", fixed(d.at(0.5)) + " / " + fixed(d.at(1.0)));
+
+    // Two busy processes on the machine, then the press latency.
+    std::vector<pid_t> busy;
+    for (int i = 0; i < 2; ++i) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            for (;;) std::atomic_signal_fence(std::memory_order_seq_cst);  // spins, not optimised away
+        }
+        busy.push_back(pid);
+    }
+    std::printf("with two busy processes:\n");
+    measureLatency(subject, presses);
+    for (const pid_t pid : busy) ::kill(pid, SIGKILL);
+    for (const pid_t pid : busy) ::waitpid(pid, nullptr, 0);
+}
+
 // --- Soak ---------------------------------------------------------------------------
 
 void measureSoak(Subject& subject, int seconds) {
@@ -574,6 +666,8 @@ int main(int argc, char** argv) {
             measureFade(subject, options.fades);
         } else if (mode == "flood") {
             measureFlood(subject, options.flood);
+        } else if (mode == "abuse") {
+            measureAbuse(subject, options.presses);
         } else if (mode == "soak") {
             measureSoak(subject, options.soakSeconds);
         }

@@ -5,6 +5,8 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <system_error>
+#include <new>
 
 #include "VeltoController.h"
 #include "VeltoOptions.h"
@@ -19,12 +21,18 @@ namespace velto {
 namespace {
 
 std::string startLine(const FileSettingsStore& settings, const VeltoController& controller) {
-    return "velto " VELTO_VERSION ": settings " + settings.path().string() + "; video app: send " +
-           std::to_string(controller.stagevueSendPort()) + ", listen " +
-           std::to_string(controller.stagevueListenPort()) + "; grid: send " +
-           std::to_string(controller.monomeSendPort()) + ", listen " +
-           std::to_string(controller.monomeListenPort());
+    return "velto " VELTO_VERSION ": settings " + settings.path().string() + "; " + controller.portsDescription();
 }
+
+// Logs why the bridge cannot run; never throws, even out of memory.
+void logCannotRun(const char* reason) {
+    try {
+        Log::message(std::string("cannot run: ") + reason);
+    } catch (...) {
+    }
+}
+
+int runBridge(const VeltoOptions& options);
 
 }  // namespace
 
@@ -45,6 +53,26 @@ int VeltoApplicationMain(int argc, const char* const* argv) {
             break;
     }
 
+    // A log reader that went away must not end the bridge: writes fail instead.
+    std::signal(SIGPIPE, SIG_IGN);
+    // Whatever the system refuses at start (or on a reload) ends the bridge
+    // with a line and a status that a supervisor acts on, never with an abort
+    // and never deaf.
+    try {
+        return runBridge(options);
+    } catch (const ResourceFailure&) {
+        return 1;  // logged where it failed
+    } catch (const std::system_error& error) {
+        logCannotRun(error.what());
+    } catch (const std::bad_alloc&) {
+        logCannotRun("out of memory");
+    }
+    return 1;
+}
+
+namespace {
+
+int runBridge(const VeltoOptions& options) {
     Log::setVerbose(options.verbose);
     SystemClock clock;
     RunLoop mainLoop(clock);
@@ -71,5 +99,7 @@ int VeltoApplicationMain(int argc, const char* const* argv) {
     controller.reset();  // stops the listeners and flushes the senders, in order
     return 0;
 }
+
+}  // namespace
 
 }  // namespace velto

@@ -100,6 +100,7 @@ void VeltoController::setStagevueSendPort(std::int32_t port) {
     settings_.setIntegerForKey(stagevueSendPort(), "stagevueSendPort");
     stagevueSender_.reset();
     stagevueSender_ = HJOSCSender::senderWithDestinationHostName(kPeerHost, stagevueSendPort());
+    if (!stagevueSender_) throw ResourceFailure("socket");  // the host is fixed: only the socket can fail
 }
 
 void VeltoController::setStagevueListenPort(std::int32_t port) {
@@ -115,6 +116,7 @@ void VeltoController::setMonomeSendPort(std::int32_t port) {
     settings_.setIntegerForKey(monomeSendPort(), "monomeSendPort");
     monomeSender_.reset();
     monomeSender_ = HJOSCSender::senderWithDestinationHostName(kPeerHost, monomeSendPort());
+    if (!monomeSender_) throw ResourceFailure("socket");  // the host is fixed: only the socket can fail
 }
 
 void VeltoController::setMonomeListenPort(std::int32_t port) {
@@ -127,6 +129,7 @@ void VeltoController::setMonomeListenPort(std::int32_t port) {
 
 std::unique_ptr<HJOSCListener> VeltoController::makeListener(std::int32_t port) {
     auto listener = HJOSCListener::defaultListenerOnPort(port);
+    if (listener->socketDescriptor() < 0) throw ResourceFailure("socket");
     // Without a shared owner (a controller that was never meant to receive)
     // the listener keeps its stock dispatcher.
     if (auto self = weak_from_this(); !self.expired()) listener->setDelegate(self);
@@ -155,11 +158,27 @@ void VeltoController::awakeFromNib() {
 
 void VeltoController::reloadPorts() {
     if (const auto port = storedPortOrDefault(kPortSettings[0]); port != stagevueSendPort()) setStagevueSendPort(port);
-    if (const auto port = storedPortOrDefault(kPortSettings[1]); port != stagevueListenPort())
+    if (const auto port = storedPortOrDefault(kPortSettings[1]);
+        port != stagevueListenPort() || !stagevueListener_->isListening())
         setStagevueListenPort(port);
     if (const auto port = storedPortOrDefault(kPortSettings[2]); port != monomeSendPort()) setMonomeSendPort(port);
-    if (const auto port = storedPortOrDefault(kPortSettings[3]); port != monomeListenPort())
+    if (const auto port = storedPortOrDefault(kPortSettings[3]);
+        port != monomeListenPort() || !monomeListener_->isListening())
         setMonomeListenPort(port);
+}
+
+std::string VeltoController::portsDescription() const {
+    const auto port = [](std::int32_t value) {
+        std::string text = std::to_string(value);
+        if (value < 1 || value > 65535) text += " (port " + std::to_string(static_cast<std::uint16_t>(value)) + ")";
+        return text;
+    };
+    const auto listen = [&](std::int32_t value, const HJOSCListener* listener) {
+        return port(value) + (listener != nullptr && listener->isListening() ? "" : " (failed)");
+    };
+    return "video app: send " + port(stagevueSendPort()) + ", listen " +
+           listen(stagevueListenPort(), stagevueListener()) + "; grid: send " + port(monomeSendPort()) +
+           ", listen " + listen(monomeListenPort(), monomeListener());
 }
 
 void VeltoController::buildControls() {

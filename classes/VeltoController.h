@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,12 @@
 #include "ui/VTControl.h"
 
 namespace velto {
+
+// Thrown when the system refuses a resource that the bridge cannot work without
+// (a socket); the failure has been logged already.
+struct ResourceFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 class VeltoController final : public HJOSCListenerDelegate,
                               public std::enable_shared_from_this<VeltoController> {
@@ -62,12 +69,21 @@ public:
     void setMonomeListenPort(std::int32_t port);
 
     // Start-up: shared controller, the four endpoints from the settings, the
-    // controls, and the greeting to the video app.
+    // controls, and the greeting to the video app. A port merely taken leaves
+    // its listener failed (logged) and the bridge running; the system refusing
+    // a socket, a pipe, a thread or memory throws ResourceFailure,
+    // std::system_error or std::bad_alloc, as do the setters.
     void awakeFromNib();
 
     // Read the settings store again and apply every port that changed through
-    // its setter (SIGHUP).
+    // its setter (SIGHUP); a listener that is not listening is started again
+    // even if its port did not change.
     void reloadPorts();
+
+    // "video app: send 5000, listen 5001; grid: send 8080, listen 8000", with
+    // " (port N)" after a value outside 1 to 65535 (its low 16 bits are used)
+    // and " (failed)" after a listener that is not listening.
+    std::string portsDescription() const;
 
     void processStagevueAtAddressWithArguments(const std::string& address,
                                                std::span<const HJOSCArgument> arguments);

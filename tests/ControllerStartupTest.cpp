@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Log.h"
 #include "support/BridgeFixture.h"
 
 namespace velto::test {
@@ -59,6 +60,12 @@ TEST_F(ControllerColdStartTest, PortsOutsideTheUdpRangeAreStoredUnchangedAndReac
               (std::array{stored[0], stored[1], stored[2], stored[3]}));
     EXPECT_EQ(settings.integerForKey("monomeSendPort"), stored[2]);
     EXPECT_EQ(flush().other, (std::vector<std::string>{"/stagevue/ping,"}));
+    const auto shown = [](std::int64_t value, std::uint16_t used) {
+        return std::to_string(value) + " (port " + std::to_string(used) + ")";
+    };
+    EXPECT_EQ(controller->portsDescription(),
+              "video app: send " + shown(stored[0], video.port()) + ", listen " + shown(stored[1], stagevueListenPort) +
+                  "; grid: send " + shown(stored[2], grid.port()) + ", listen " + shown(stored[3], monomeListenPort));
 
     ASSERT_TRUE(deliverOverUdp(pressBytes(3, 0, 1), monomeListenPort));
     ASSERT_TRUE(deliverOverUdp(pressBytes(5, 0, 1), stagevueListenPort));
@@ -200,6 +207,23 @@ TEST_F(ControllerPortSetterTest, ReloadAppliesOnlyThePortsThatChanged) {
     controller->reloadPorts();
     EXPECT_EQ(controller->monomeSendPort(), newGrid.port());
     expectAllKeptBut(2);
+
+    // A listener whose port is taken shows as failed; the next reload starts it again.
+    std::uint16_t taken = 0;
+    {
+        const UdpTestPeer holder;
+        taken = holder.port();
+        settings.setIntegerForKey(taken, "stagevueListenPort");
+        const Log::Capture capture;
+        controller->reloadPorts();
+        EXPECT_TRUE(capture.contains("bind " + std::to_string(taken) + ": Address already in use"));
+        EXPECT_NE(controller->portsDescription().find(", listen " + std::to_string(taken) + " (failed);"),
+                  std::string::npos);
+    }
+    controller->reloadPorts();
+    EXPECT_TRUE(controller->stagevueListener()->isListening());
+    EXPECT_EQ(controller->stagevueListener()->localPort(), taken);
+    EXPECT_EQ(controller->portsDescription().find("(failed)"), std::string::npos);
 }
 
 }  // namespace

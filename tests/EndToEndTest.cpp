@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -33,6 +34,8 @@
 
 #include "support/ChildProcess.h"
 #include "support/LoopbackUdp.h"
+#include "support/Sanitizers.h"
+#include "support/UdpTestPeer.h"
 
 namespace velto {
 namespace {
@@ -452,6 +455,21 @@ TEST(CommandLineEndToEnd, ExitsWithItsStatusAndSaysWhy) {
         const std::string& text = command.exitCode == 0 ? output : errors;
         for (const auto& fragment : command.fragments) EXPECT_NE(text.find(fragment), std::string::npos) << text;
     }
+    // Refused a descriptor for a pipe or a socket, it says so and exits with status 1.
+    // (The sanitizers' runtimes need descriptors of their own to report anything.)
+    if (test::kAddressSanitizer || test::kThreadSanitizer) return;
+    const auto settings = std::filesystem::temp_directory_path() / ("velto-e2e-limits-" + std::to_string(::getpid()));
+    for (const int descriptors : {6, 9, 12, 14}) {
+        SCOPED_TRACE(descriptors);
+        const std::vector<std::string> argv{"sh", "-c", "ulimit -n " + std::to_string(descriptors) + " && exec \"$0\" \"$@\"",
+                                            VELTO_EXECUTABLE, "--settings", settings.string(),
+                                            "--stagevue-listen-port", std::to_string(test::freePort()),
+                                            "--monome-listen-port", std::to_string(test::freePort())};
+        std::string errors;
+        EXPECT_EQ(ChildProcess::run(argv, kLimit, nullptr, &errors), ExitStatus::exitedWith(1));
+        EXPECT_NE(errors.find("Too many open files"), std::string::npos) << errors;
+    }
+    std::filesystem::remove(settings);
 }
 
 }  // namespace

@@ -65,8 +65,8 @@ TEST_F(GridStateTest, MessageThatIsNoLightOnTheGridChangesNoLightButIsStillSeen)
 
 TEST_F(GridStateTest, LastMessageShowsAddressAndValuesAndTheRateCountsTheLastSecond) {
     EXPECT_EQ(grid.lastMessage(), "");
-    grid.receiveMessage("/other", {HJOSCArgument::withFloat(0.5f), HJOSCArgument::withString("hi")}, t0);
-    EXPECT_EQ(grid.lastMessage(), "/other 0.5 \"hi\"");
+    grid.receiveMessage("/o\nther", {HJOSCArgument::withFloat(0.5f), HJOSCArgument::withString("h\x1bi")}, t0);
+    EXPECT_EQ(grid.lastMessage(), "/o\\nther 0.5 \"h\\x1bi\"") << "received text is shown escaped";
     led({0, 0, 0}, milliseconds(500));
     led({0, 0, 1}, milliseconds(999));
     EXPECT_EQ(grid.messagesPerSecond(t0 + milliseconds(999)), 3u);

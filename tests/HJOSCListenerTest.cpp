@@ -97,7 +97,8 @@ TEST_F(HJOSCListenerTest, ListenerOnATakenPortLogsBindAndDeliversNothing) {
     {
         const Log::Capture capture;
         listener = HJOSCListener::defaultListenerOnPort(peer.port());
-        EXPECT_EQ(capture.lines(), std::vector<std::string>{"bind: Address already in use"});
+        EXPECT_EQ(capture.lines(),
+                  std::vector<std::string>{"bind " + std::to_string(peer.port()) + ": Address already in use"});
     }
     ASSERT_NE(listener, nullptr);
     const int descriptor = listener->socketDescriptor();
@@ -219,6 +220,14 @@ TEST_F(HJOSCListenerTest, HandOffIsBoundedAndDropsAreCountedAndReportedOnlyWhenV
     clock.advance(1ms);
     loop.runUntilIdle();
     EXPECT_EQ(capture.lines(), (std::vector<std::string>{report(10), report(5)}));
+
+    // Bounded by bytes too: 17 datagrams of 60000 bytes fit in 1 MiB, an 18th does not.
+    for (std::uint64_t sent = 1; sent <= 18; ++sent) {
+        ASSERT_TRUE(send(*listener, Bytes(60000, 0x42)));
+        ASSERT_TRUE(received(*listener, 18 + sent));
+    }
+    EXPECT_EQ(listener->waitingDatagramCount(), 17U);
+    EXPECT_EQ(listener->droppedDatagramCount(), 19U);
 }
 
 }  // namespace

@@ -162,6 +162,16 @@ TEST_F(HJOSCSenderTest, LateTickSendsOnceAndDoesNotShiftTheSchedule) {
     EXPECT_EQ(receiveBundle().messages, (Summary{{"/ontime", 2}}));
 }
 
+TEST_F(HJOSCSenderTest, SlotMissedWhileTheLoopWasBusyIsServedLateInThatPass) {
+    advanceTo(5ms);
+    loop.post([&] {
+        advanceTo(12ms);  // busy across the 10 ms tick
+        sender->addOSCMessage(intMessage("/busy", 1));
+    });
+    loop.runOnce();
+    EXPECT_EQ(receiveBundle().messages, (Summary{{"/busy", 1}}));
+}
+
 TEST_F(HJOSCSenderTest, HostThatDoesNotResolveGivesNoSenderAndLogsNothing) {
     const Log::Capture capture;
     for (const std::string host : {"no-such-host.invalid", ""}) {
@@ -227,6 +237,23 @@ TEST_F(HJOSCSenderTest, OversizedBundleLeavesInTheSameTickAsPartsWithinTheLimitI
         EXPECT_EQ(received, expected);
     }
     expectNothingSentYet();
+}
+
+TEST_F(HJOSCSenderTest, PendingBundlePastSixtyFourKilobytesLeavesAtOnceInPartsInOrder) {
+    // Each message encodes to 4016 bytes: 16 fit in 65536 with the bundle's head, the 17th does not.
+    for (std::int32_t i = 0; i < 16; ++i) sender->addOSCMessage(blobMessage(i, 4000));
+    expectNothingSentYet();
+    sender->addOSCMessage(blobMessage(16, 4000));
+    EXPECT_EQ(sender->mainBundle(), nullptr);
+    Summary received;
+    for (int part = 0; part < 9; ++part) {
+        const ReceivedBundle bundle = receiveBundle();
+        EXPECT_LE(bundle.size, 8192U);
+        received.insert(received.end(), bundle.messages.begin(), bundle.messages.end());
+    }
+    Summary expected;
+    for (std::int32_t i = 0; i < 17; ++i) expected.emplace_back("/b", i);
+    EXPECT_EQ(received, expected);
 }
 
 TEST_F(HJOSCSenderTest, DroppedSenderSendsItsPendingBundleAtOnceAndStopsTicking) {

@@ -34,6 +34,7 @@ INSTANTIATE_TEST_SUITE_P(
         DescriptionCase{"Float", HJOSCArgument::withFloat(0.5f), "f { 0.500000 }"},
         DescriptionCase{"String", HJOSCArgument::withString("hello"), "s { hello }"},
         DescriptionCase{"EmptyString", HJOSCArgument::withString(""), "s {  }"},
+        DescriptionCase{"StringWithControlBytes", HJOSCArgument::withString("a\n\x1b[2J\\"), "s { a\\n\\x1b[2J\\\\ }"},
         DescriptionCase{"Blob", HJOSCArgument::withDataBlob(Bytes{1, 2, 3, 4, 0xab}), "b { <01020304 ab> }"},
         DescriptionCase{"EmptyBlob", HJOSCArgument::withDataBlob({}), "b { <> }"},
         DescriptionCase{"BlobWhoseSizeLies", typed('b', Bytes{0, 0, 0, 9, 1}), "b { (null) }"},
@@ -55,6 +56,9 @@ TEST(HJOSCTextFormTest, MessageShowsAddressTypesAndOneLinePerArgument) {
 
 TEST(HJOSCTextFormTest, MessageWithoutArgumentsEndsAfterItsTypes) {
     EXPECT_EQ(HJOSCMessage(HJOSCAddress("/stagevue/ping")).stringRepresentation(), "MESSAGE:\naddress:/stagevue/ping\n types:,");
+    // Received text never adds a line of its own nor a terminal escape.
+    EXPECT_EQ(HJOSCMessage(HJOSCAddress("/a\nDISPATCH: x\x1b\x7f\xff")).stringRepresentation(),
+              "MESSAGE:\naddress:/a\\nDISPATCH: x\\x1b\\x7f\\xff\n types:,");
 }
 
 TEST(HJOSCTextFormTest, BundleShowsItsTimeAndEachElementAfterASeparator) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <regex>
 #include <sstream>
@@ -66,6 +68,37 @@ TEST(Log, LinesFromSeveralThreadsNeverInterleave) {
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLinesEach));
     const std::regex whole = stampedLine("[0-3]" + filler);
     for (const std::string& line : lines) ASSERT_TRUE(std::regex_match(line, whole)) << line;
+}
+
+TEST(Log, EscapedTextIsOneLineOfPlainCharacters) {
+    EXPECT_EQ(escapeText("/monome/press"), "/monome/press");
+    EXPECT_EQ(escapeText(std::string("a\nb\r\t\\\x00\x1b[2J\x7f\x80\xff~ ", 16)),
+              "a\\nb\\r\\t\\\\\\x00\\x1b[2J\\x7f\\x80\\xff~ ");
+}
+
+TEST(Log, LinesThatTheReaderCannotTakeAtOnceAreDroppedCountedAndReportedNotWaitedFor) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_EQ(::fcntl(fds[0], F_SETFL, O_NONBLOCK), 0);
+    const int savedStandardError = ::dup(STDERR_FILENO);
+    ::dup2(fds[1], STDERR_FILENO);
+    const std::string filler(1000, 'x');
+    for (int i = 0; i < 100; ++i) Log::message(filler);  // more than a pipe holds: a waiting write never returns
+    std::string text;
+    const auto drain = [&] {
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(got));
+    };
+    drain();
+    const auto written = static_cast<std::size_t>(std::count(text.begin(), text.end(), 'x')) / 1000;
+    Log::message("after");
+    drain();
+    ::dup2(savedStandardError, STDERR_FILENO);
+    for (const int fd : {savedStandardError, fds[0], fds[1]}) ::close(fd);
+    EXPECT_LT(written, 100U);
+    EXPECT_NE(text.find("] dropped " + std::to_string(100 - written) + " log lines: the log's reader was not ready\n"),
+              std::string::npos);
+    EXPECT_TRUE(text.ends_with("] after\n")) << text.substr(text.size() - 200);
 }
 
 }  // namespace

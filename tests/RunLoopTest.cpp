@@ -136,6 +136,14 @@ TEST_F(RunLoopTest, RunOnceRunsPostedCallsInOrderThenDueTimers) {
     EXPECT_TRUE(loop.runOnce());
     EXPECT_EQ(fired.back(), "posted by two");
     EXPECT_FALSE(loop.runOnce());
+
+    // A backlog runs in slices of a millisecond, with the timers due between them.
+    fired.clear();
+    const auto tick = loop.scheduleTimer(milliseconds(1), false, record("tick"));
+    loop.post([&] { fired.push_back("slow"); clock.advance(milliseconds(1)); });
+    loop.post(record("next"));
+    EXPECT_TRUE(loop.runOnce());
+    EXPECT_EQ(fired, (Names{"slow", "tick", "next"}));
 }
 
 // The owner reads what it is woken for and ends the watch at the end of the input.

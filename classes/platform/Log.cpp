@@ -1,6 +1,11 @@
 #include "platform/Log.h"
 
+#include <poll.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 
 #include <atomic>
 #include <cerrno>
@@ -20,6 +25,7 @@ struct LogState {
     std::mutex mutex;
     bool capturing = false;
     std::vector<std::string> captured;
+    std::uint64_t droppedLines = 0;  // not yet reported
 };
 
 // Set once at start-up, read by the receive threads too.
@@ -44,18 +50,26 @@ std::string describeError(int errnum) {
     return text;
 }
 
-void writeAll(int fd, const std::string& text) {
+// Writes only while the descriptor takes it at once, in pieces of at most
+// PIPE_BUF, which a pipe or terminal that polls writable takes without
+// waiting. False when the text (or its rest) could not be written.
+bool writeWithoutWaiting(int fd, const std::string& text) {
     const char* data = text.data();
     std::size_t left = text.size();
     while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
+        pollfd query{fd, POLLOUT, 0};
+        const int ready = ::poll(&query, 1, 0);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0 || (query.revents & POLLOUT) == 0) return false;
+        const ssize_t written = ::write(fd, data, std::min<std::size_t>(left, PIPE_BUF));
         if (written < 0) {
             if (errno == EINTR) continue;
-            return;  // nowhere else to complain
+            return false;  // nowhere else to complain
         }
         data += written;
         left -= static_cast<std::size_t>(written);
     }
+    return true;
 }
 
 // Local time, as NSLog prints it: "2026-12-06 09:03:13.123".
@@ -81,10 +95,43 @@ void emit(const std::string& prefix, std::string text) {
         log.captured.push_back(std::move(text));
         return;
     }
-    writeAll(STDERR_FILENO, prefix + text + '\n');  // one write per line
+    if (log.droppedLines > 0) {
+        const std::string notice = timeStamp() + " velto[" + std::to_string(::getpid()) + "] dropped " +
+                                   std::to_string(log.droppedLines) + " log lines: the log's reader was not ready\n";
+        if (!writeWithoutWaiting(STDERR_FILENO, notice)) {
+            ++log.droppedLines;
+            return;
+        }
+        log.droppedLines = 0;
+    }
+    if (!writeWithoutWaiting(STDERR_FILENO, prefix + text + '\n')) ++log.droppedLines;
 }
 
 }  // namespace
+
+std::string escapeText(std::string_view text) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+            case '\n': escaped += "\\n"; break;
+            case '\r': escaped += "\\r"; break;
+            case '\t': escaped += "\\t"; break;
+            case '\\': escaped += "\\\\"; break;
+            default:
+                if (byte < 0x20 || byte > 0x7E) {
+                    escaped += "\\x";
+                    escaped += kDigits[byte >> 4];
+                    escaped += kDigits[byte & 0x0F];
+                } else {
+                    escaped += c;
+                }
+        }
+    }
+    return escaped;
+}
 
 void Log::message(std::string_view text) {
     const int savedErrno = errno;  // callers may still want to read it

@@ -3,6 +3,10 @@
 // The console log: time-stamped lines on standard error, and system-error lines
 // in the form "bind: Address already in use". Any thread may log; lines never
 // interleave. Tests capture lines with Log::Capture.
+//
+// Logging never blocks: a line that standard error cannot take at once (a
+// stalled reader) is dropped and counted, and the count is logged before the
+// next line that gets through.
 
 #include <functional>
 #include <string>
@@ -10,6 +14,12 @@
 #include <vector>
 
 namespace velto {
+
+// Text from the network made safe to log or print: bytes below 0x20 or above
+// 0x7E become \n, \r, \t or \xNN (two lower-case hex digits), and a
+// backslash becomes \\, so that the result is one line of plain characters
+// from which the original bytes can be read back.
+std::string escapeText(std::string_view text);
 
 class Log {
 public:

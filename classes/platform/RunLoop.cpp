@@ -326,6 +326,15 @@ struct RunLoop::Impl {
     }
 
 
+    // Set while a pass runs: when the loop last looked for due timers.
+    std::optional<Instant> timersChecked;
+
+    bool fireDueTimers() {
+        const Instant now = clock.now();
+        timersChecked = now;
+        return timers.fireDue(now);
+    }
+
     bool runPosted() {
         // Wake-ups coalesce, so each wake takes the whole queue. Calls posted
         // while these run wait for the next pass.
@@ -335,7 +344,14 @@ struct RunLoop::Impl {
             std::lock_guard lock(postedMutex);
             calls.swap(posted);
         }
-        for (std::function<void()>& call : calls) call();
+        Instant sliceStart = clock.now();
+        for (std::function<void()>& call : calls) {
+            call();
+            if (clock.now() - sliceStart >= kPostedSlice) {
+                fireDueTimers();
+                sliceStart = clock.now();
+            }
+        }
         return !calls.empty();
     }
 
@@ -347,10 +363,12 @@ struct RunLoop::Impl {
     }
 
     bool runPass() {
+        timersChecked = clock.now();
         bool ran = runPosted();
         ran = runSignals() || ran;
         ran = runWatches() || ran;
-        ran = timers.fireDue(clock.now()) || ran;
+        ran = fireDueTimers() || ran;
+        timersChecked.reset();
         return ran;
     }
 
@@ -461,6 +479,8 @@ void RunLoop::run() {
 }
 
 bool RunLoop::runOnce() { return impl_->runPass(); }
+
+Instant RunLoop::timersCheckedAt() const { return impl_->timersChecked.value_or(impl_->clock.now()); }
 
 void RunLoop::runUntilIdle() {
     while (runOnce()) {

@@ -105,8 +105,19 @@ public:
     // Run until stop(). Sleeps while nothing is due.
     void run();
     // One pass without waiting: the posted calls queued so far, then the timers
-    // due at the clock's current time. Returns whether anything ran.
+    // due at the clock's current time. Returns whether anything ran. A backlog
+    // of posted calls is worked off in slices of about kPostedSlice of clock
+    // time, with the timers that fell due run between slices, so that a burst
+    // of input never holds up a tick for long.
     bool runOnce();
+    static constexpr Duration kPostedSlice = std::chrono::milliseconds(1);
+
+    // During a pass, the moment at which the loop last looked for due timers
+    // (the start of the pass at the latest); between passes, the clock's
+    // current time. A timer armed for the first slot of a schedule after this
+    // moment fires as a repeating timer on that schedule would have: a slot
+    // that went by while the loop was busy is served late, not skipped.
+    Instant timersCheckedAt() const;
     // Repeat runOnce() until nothing more is ready (tests with a ManualClock).
     void runUntilIdle();
 

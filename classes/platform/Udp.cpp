@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <system_error>
 #include <vector>
 
 namespace velto {
@@ -121,9 +122,11 @@ struct DatagramReceiver::Impl {
         closeDescriptor(wakeFds[1]);
     }
 
+    // One buffer for every datagram, made before the thread starts; the
+    // handler sees a view into it.
+    std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kMaxDatagramSize);
+
     void receiveLoop() {
-        // One buffer for every datagram; the handler sees a view into it.
-        std::vector<std::uint8_t> buffer(kMaxDatagramSize);
         pollfd fds[2] = {{socketFd, POLLIN, 0}, {wakeFds[0], POLLIN, 0}};
         while (!stopping.load()) {
             if (::poll(fds, 2, -1) < 0) {
@@ -145,8 +148,11 @@ struct DatagramReceiver::Impl {
             try {
                 handler(ByteView(buffer.data(), static_cast<std::size_t>(got)));
             } catch (const std::exception& error) {
-                if (onError) onError(error.what());
-                break;
+                // One datagram lost (say, to a failed allocation); the port stays served.
+                try {
+                    if (onError) onError(error.what());
+                } catch (...) {
+                }
             }
         }
         running.store(false);
@@ -158,13 +164,19 @@ DatagramReceiver::DatagramReceiver(const UdpSocket& socket, Handler handler, Err
     impl_->socketFd = socket.descriptor();
     impl_->handler = std::move(handler);
     impl_->onError = std::move(onError);
-    if (!socket.isValid() || ::pipe(impl_->wakeFds) != 0) return;  // receives nothing
+    if (!socket.isValid()) return;  // receives nothing
+    if (::pipe(impl_->wakeFds) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
     for (const int fd : impl_->wakeFds) {
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
     }
     impl_->running.store(true);
-    impl_->thread = std::thread([impl = impl_.get()] { impl->receiveLoop(); });
+    try {
+        impl_->thread = std::thread([impl = impl_.get()] { impl->receiveLoop(); });
+    } catch (const std::system_error& error) {
+        impl_->running.store(false);
+        throw std::system_error(error.code(), "thread");
+    }
 }
 
 DatagramReceiver::~DatagramReceiver() { stop(); }

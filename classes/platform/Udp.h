@@ -67,7 +67,11 @@ private:
 // handler, on that thread, as a view valid during the call. A zero-length
 // datagram is handed on like any other. stop() wakes the thread, waits for it
 // to end and then returns; nothing is handed on after stop() has returned. If
-// the handler throws, onError gets the exception's text and the thread ends.
+// the handler throws, that datagram is lost, onError gets the exception's text
+// and the thread goes on: it ends only with stop() or an unusable socket.
+//
+// The constructor throws std::system_error ("pipe", "thread") or
+// std::bad_alloc when the system refuses what the thread needs.
 class DatagramReceiver {
 public:
     using Handler = std::function<void(ByteView)>;

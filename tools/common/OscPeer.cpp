@@ -11,6 +11,7 @@
 #include "common/osc/HJOSCListener.h"
 #include "common/osc/HJOSCMessage.h"
 #include "common/osc/HJOSCSender.h"
+#include "platform/Log.h"
 #include "platform/Udp.h"
 
 namespace velto::tools {
@@ -109,7 +110,8 @@ std::optional<double> OscPeer::numberValue(const HJOSCArgument& argument) {
 
 std::string OscPeer::describe(std::string_view address,
                               const std::vector<HJOSCArgument>& arguments) {
-    std::string text(address);
+    // Received text is shown escaped: one message, one line, no terminal escapes.
+    std::string text = escapeText(address);
     for (const HJOSCArgument& argument : arguments) {
         text += ' ';
         switch (argument.type()) {
@@ -120,7 +122,7 @@ std::string OscPeer::describe(std::string_view address,
                 text += formatNumber(argument.floatValue());
                 break;
             case 's':
-                text += '"' + argument.stringValue() + '"';
+                text += '"' + escapeText(argument.stringValue()) + '"';
                 break;
             case 'b':
                 text += "<blob>";

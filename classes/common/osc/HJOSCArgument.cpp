@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "common/osc/HJOSCDataUtilities.h"
+#include "platform/Log.h"
 
 namespace velto {
 
@@ -161,7 +162,7 @@ std::string HJOSCArgument::description() const {
     switch (type_) {
         case 's': {
             const auto value = Utilities::asciiStringFromDataBlock(data());
-            return text + " { " + (value ? *value : "(null)") + " }";
+            return text + " { " + (value ? escapeText(*value) : "(null)") + " }";
         }
         case 'i':
             return text + " { " + std::to_string(intValue()) + " }";

@@ -1,6 +1,7 @@
 #include "common/osc/HJOSCListener.h"
 
 #include <mutex>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -24,8 +25,10 @@ struct HJOSCListener::HandOff {
     std::weak_ptr<HJOSCListenerDelegate> delegate;  // guarded by delegateMutex
 
     std::atomic<std::size_t> waiting{0};
+    std::atomic<std::size_t> waitingBytes{0};
     std::atomic<std::uint64_t> dropped{0};
     std::atomic<std::uint64_t> unreportedDrops{0};
+    std::atomic<std::uint64_t> unreportedFailures{0};
     std::atomic<bool> reportPosted{false};
 
     // Main thread only; cleared when the listener ends.
@@ -42,28 +45,47 @@ struct HJOSCListener::HandOff {
         if (target.expired()) {
             return;  // nobody to hand it to
         }
-        // Only this thread adds to `waiting`, so the test and the increment
-        // cannot let more than the bound through.
-        if (waiting.load() >= kMaxWaitingDatagrams) {
-            dropped.fetch_add(1);
-            unreportedDrops.fetch_add(1);
-            if (!reportPosted.exchange(true)) {
-                loop.post([self] {
-                    self->reportPosted.store(false);
-                    if (self->owner != nullptr) {
-                        self->owner->reportDrops();
-                    }
-                });
-            }
+        // Only this thread adds to the waiting counts, so the tests and the
+        // increments cannot let more than the bounds through.
+        if (waiting.load() >= kMaxWaitingDatagrams ||
+            waitingBytes.load() + datagram.size() > kMaxWaitingBytes) {
+            drop(loop, unreportedDrops, self);
             return;
         }
         waiting.fetch_add(1);
-        loop.post([self, target = std::move(target), bytes = Bytes(datagram.begin(), datagram.end())] {
-            self->waiting.fetch_sub(1);
-            if (const auto delegate = target.lock()) {
-                delegate->dispatchRawPacket(bytes);
-            }
-        });
+        waitingBytes.fetch_add(datagram.size());
+        try {
+            loop.post([self, target = std::move(target), bytes = Bytes(datagram.begin(), datagram.end())] {
+                self->waiting.fetch_sub(1);
+                self->waitingBytes.fetch_sub(bytes.size());
+                if (const auto delegate = target.lock()) {
+                    delegate->dispatchRawPacket(bytes);
+                }
+            });
+        } catch (const std::bad_alloc&) {
+            waiting.fetch_sub(1);
+            waitingBytes.fetch_sub(datagram.size());
+            drop(loop, unreportedFailures, self);
+        }
+    }
+
+    // Counts a dropped datagram and asks the main thread to report it.
+    void drop(RunLoop& loop, std::atomic<std::uint64_t>& unreported, const std::shared_ptr<HandOff>& self) {
+        dropped.fetch_add(1);
+        unreported.fetch_add(1);
+        if (reportPosted.exchange(true)) {
+            return;
+        }
+        try {
+            loop.post([self] {
+                self->reportPosted.store(false);
+                if (self->owner != nullptr) {
+                    self->owner->reportDrops();
+                }
+            });
+        } catch (const std::bad_alloc&) {
+            reportPosted.store(false);  // the next drop asks again
+        }
     }
 };
 
@@ -105,7 +127,7 @@ void HJOSCListener::startListeningOnPort(std::int32_t port) {
 
     // Only the low 16 bits of the port count.
     if (const int bindError = socket_.bindAny(static_cast<std::uint16_t>(port)); bindError != 0) {
-        Log::systemError("bind", bindError);
+        Log::systemError("bind " + std::to_string(static_cast<std::uint16_t>(port)), bindError);
         return;
     }
     localPort_ = socket_.localPort();
@@ -117,7 +139,10 @@ void HJOSCListener::startListeningOnPort(std::int32_t port) {
     receiver_ = std::make_unique<DatagramReceiver>(
         socket_,
         [handOff = handOff_, &loop](ByteView datagram) { handOff->receive(loop, datagram, handOff); },
-        [](const std::string& reason) { Log::message("error with listen thread " + reason); });
+        [handOff = handOff_, &loop](const std::string&) {
+            // Only a failed copy or post throws: the datagram is lost for want of memory.
+            handOff->drop(loop, handOff->unreportedFailures, handOff);
+        });
 }
 
 void HJOSCListener::stopListening() {
@@ -140,6 +165,10 @@ void HJOSCListener::setDelegate(std::weak_ptr<HJOSCListenerDelegate> delegate) {
     handOff_->delegate = std::move(delegate);
 }
 
+bool HJOSCListener::isListening() const {
+    return receiver_ && receiver_->isRunning();
+}
+
 std::size_t HJOSCListener::waitingDatagramCount() const {
     return handOff_->waiting.load();
 }
@@ -151,7 +180,9 @@ std::uint64_t HJOSCListener::droppedDatagramCount() const {
 void HJOSCListener::reportDrops() {
     if (!Log::isVerbose()) {
         handOff_->unreportedDrops.store(0);
-        return;
+        if (handOff_->unreportedFailures.load() == 0) {
+            return;
+        }
     }
     const Instant now = loop_->clock().now();
     if (hasReported_ && now < nextReportAllowed_) {
@@ -163,13 +194,20 @@ void HJOSCListener::reportDrops() {
         return;
     }
     const std::uint64_t count = handOff_->unreportedDrops.exchange(0);
-    if (count == 0) {
+    const std::uint64_t failures = handOff_->unreportedFailures.exchange(0);
+    if (count == 0 && failures == 0) {
         return;
     }
     hasReported_ = true;
     nextReportAllowed_ = now + kDropReportInterval;
-    Log::message("dropped " + std::to_string(count) + " datagrams on port " +
-                 std::to_string(localPort_) + ": too many waiting");
+    const auto report = [this](std::uint64_t dropped, const char* reason) {
+        if (dropped != 0) {
+            Log::message("dropped " + std::to_string(dropped) + " datagrams on port " +
+                         std::to_string(localPort_) + ": " + reason);
+        }
+    };
+    report(count, "too many waiting");
+    report(failures, "out of memory");
 }
 
 }  // namespace velto

@@ -8,9 +8,11 @@
 // the delegate. Each datagram's call captures the delegate as it was when the
 // datagram arrived, so one received before setDelegate still goes to the
 // previous delegate. The hand-off is bounded: beyond kMaxWaitingDatagrams
-// datagrams waiting for the main thread, new ones are dropped, as a full socket
-// buffer would drop them, and counted (reported once a second at most in
-// verbose mode).
+// datagrams or kMaxWaitingBytes bytes waiting for the main thread, new ones are
+// dropped, as a full socket buffer would drop them, and counted (reported once
+// a second at most in verbose mode). A datagram that cannot be copied for want
+// of memory is dropped too, counted and reported (in any mode); the receive
+// thread goes on.
 //
 // Threads: everything is called on the main thread, whose run loop must be
 // current when the listener starts and must outlive the listener.
@@ -35,6 +37,7 @@ class Timer;
 class HJOSCListener {
 public:
     static constexpr std::size_t kMaxWaitingDatagrams = 4096;
+    static constexpr std::size_t kMaxWaitingBytes = 1 << 20;
 
     // A listener whose delegate is a stock HJOSCDispatcher (owned by the
     // listener), already started on the port. Never null, also when the start
@@ -48,8 +51,10 @@ public:
 
     // Opens a socket, binds it to the low 16 bits of the port (0: the system
     // picks one) and starts the receive thread. A failure is logged as
-    // "socket: <error>" or "bind: <error>" and leaves the listener deaf; after
-    // a failed bind the socket stays open until stopListening.
+    // "socket: <error>" or "bind <port>: <error>" and leaves the listener deaf;
+    // after a failed bind the socket stays open until stopListening. Throws
+    // std::system_error or std::bad_alloc when the system refuses the receive
+    // thread what it needs (see DatagramReceiver).
     void startListeningOnPort(std::int32_t port);
 
     // Ends the receive thread and closes the socket. When it returns the port
@@ -67,9 +72,13 @@ public:
     // 0), or 0 when no bind succeeded. Kept after stopListening.
     std::uint16_t localPort() const { return localPort_; }
 
+    // Whether the receive thread is running on a bound socket.
+    bool isListening() const;
+
     // Datagrams received and not yet handed to the delegate.
     std::size_t waitingDatagramCount() const;
-    // Datagrams dropped since the start because too many were waiting.
+    // Datagrams dropped since the start because too many were waiting or
+    // memory ran out.
     std::uint64_t droppedDatagramCount() const;
 
 private:

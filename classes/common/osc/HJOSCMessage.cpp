@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/osc/HJOSCDataUtilities.h"
+#include "platform/Log.h"
 
 namespace velto {
 
@@ -70,7 +71,7 @@ bool HJOSCMessage::appendPacketizedData(Bytes& out) const {
 
 std::string HJOSCMessage::stringRepresentation() const {
     std::string text = "MESSAGE:\naddress:";
-    text += address_.address();
+    text += escapeText(address_.address());  // the console text: received bytes never make lines of their own
     text += "\n types:";
     text += typeTagString();
     for (const auto& argument : attachedObjects()) {

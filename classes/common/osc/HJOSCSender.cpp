@@ -84,9 +84,14 @@ void HJOSCSender::addOSCMessage(std::shared_ptr<HJOSCMessage> message) {
     }
     if (!mainBundle_) {
         mainBundle_ = HJOSCBundle::bundleWithTimestamp(loop_.clock().date());
+        pendingSize_ = kBundleHeadSize;
         armFlush();
     }
+    pendingSize_ += kElementSizeField + message->encodedSize();
     mainBundle_->attachObject(std::move(message));
+    if (pendingSize_ > kMaxPendingSize) {
+        sendMainBundle();
+    }
 }
 
 void HJOSCSender::sendMainBundle() {
@@ -94,6 +99,7 @@ void HJOSCSender::sendMainBundle() {
         timer_->invalidate();
     }
     const auto bundle = std::exchange(mainBundle_, nullptr);
+    pendingSize_ = 0;
     if (!bundle) {
         return;
     }
@@ -109,8 +115,9 @@ void HJOSCSender::sendMainBundle() {
 }
 
 void HJOSCSender::armFlush() {
-    // The first slot of the schedule strictly after now.
-    const Duration elapsed = loop_.clock().now() - scheduleOrigin_;
+    // The first slot of the schedule strictly after the loop last served its
+    // timers: one that went by while the loop was busy is due at once.
+    const Duration elapsed = loop_.timersCheckedAt() - scheduleOrigin_;
     const auto slot = std::max<Duration::rep>(elapsed / kFlushInterval + 1, 1);
     const Instant due = scheduleOrigin_ + slot * kFlushInterval;
     timer_ = loop_.scheduleTimerAt(due, kFlushInterval, false, [this] { sendMainBundle(); });

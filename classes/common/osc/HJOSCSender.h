@@ -9,13 +9,17 @@
 // The flush timer is armed only while a bundle is pending, as a one-shot timer
 // at the next slot of that schedule: an idle sender never wakes the process,
 // yet every bundle leaves exactly when a timer ticking every 10 ms would have
-// sent it.
+// sent it, also when the loop was busy across a slot (it leaves at once).
 //
 // A pending bundle that encodes to more than kMaxBundleSize bytes leaves in the
 // same tick as several bundles of at most that size, in message order, all
 // with the same time stamp; a single larger message travels alone. Systems
 // refuse large datagrams (macOS above 9216 bytes by default) and a refused
 // bundle would be lost whole.
+//
+// The pending bundle never grows past kMaxPendingSize encoded bytes: the
+// message that takes it past sends it at once, split as above, so that a flood
+// of work costs datagrams rather than memory.
 //
 // Main thread only: the sender uses the run loop that is current on the thread
 // that makes it, for its timer and its clock; that loop must outlive it.
@@ -41,6 +45,7 @@ class HJOSCSender {
 public:
     static constexpr Duration kFlushInterval = std::chrono::milliseconds(10);
     static constexpr std::size_t kMaxBundleSize = 8192;
+    static constexpr std::size_t kMaxPendingSize = 65536;
 
     // Null when the socket can't be opened (logged as "socket: <error>"), when
     // the host is empty or doesn't resolve (nothing logged), or when the
@@ -89,6 +94,7 @@ private:
     Ipv4Endpoint destinationAddress_;
     UdpSocket socket_;
     std::shared_ptr<HJOSCBundle> mainBundle_;
+    std::size_t pendingSize_ = 0;   // encoded size of mainBundle_
     std::unique_ptr<Timer> timer_;  // armed while a bundle is pending
     Bytes encodeBuffer_;            // reused for every datagram
 };
