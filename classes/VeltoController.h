@@ -66,7 +66,7 @@ public:
     void awakeFromNib();
 
     // Read the settings store again and apply every port that changed through
-    // its setter (SIGHUP).
+    // its setter (SIGHUP); a key absent from the store keeps its port.
     void reloadPorts();
 
     void processStagevueAtAddressWithArguments(const std::string& address,
