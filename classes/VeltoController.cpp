@@ -157,13 +157,24 @@ void VeltoController::awakeFromNib() {
 }
 
 void VeltoController::reloadPorts() {
-    if (const auto port = storedPortOrDefault(kPortSettings[0]); port != stagevueSendPort()) setStagevueSendPort(port);
-    if (const auto port = storedPortOrDefault(kPortSettings[1]);
-        port != stagevueListenPort() || !stagevueListener_->isListening())
+    // Only what the settings hold moves an endpoint: an absent key (or one the
+    // file could not say) leaves its port where it is. A listener that is not
+    // listening is started again even if its port did not change.
+    const auto reloaded = [this](const PortSetting& setting, std::int32_t current) {
+        return settings_.hasValueForKey(setting.key) ? storedPortOrDefault(setting) : current;
+    };
+    const auto deaf = [](const std::unique_ptr<HJOSCListener>& listener) {
+        return !listener || !listener->isListening();
+    };
+    if (const auto port = reloaded(kPortSettings[0], stagevueSendPort()); port != stagevueSendPort())
+        setStagevueSendPort(port);
+    if (const auto port = reloaded(kPortSettings[1], stagevueListenPort());
+        port != stagevueListenPort() || deaf(stagevueListener_))
         setStagevueListenPort(port);
-    if (const auto port = storedPortOrDefault(kPortSettings[2]); port != monomeSendPort()) setMonomeSendPort(port);
-    if (const auto port = storedPortOrDefault(kPortSettings[3]);
-        port != monomeListenPort() || !monomeListener_->isListening())
+    if (const auto port = reloaded(kPortSettings[2], monomeSendPort()); port != monomeSendPort())
+        setMonomeSendPort(port);
+    if (const auto port = reloaded(kPortSettings[3], monomeListenPort());
+        port != monomeListenPort() || deaf(monomeListener_))
         setMonomeListenPort(port);
 }
 

@@ -76,8 +76,9 @@ public:
     void awakeFromNib();
 
     // Read the settings store again and apply every port that changed through
-    // its setter (SIGHUP); a listener that is not listening is started again
-    // even if its port did not change.
+    // its setter (SIGHUP); a key absent from the store keeps its port, and a
+    // listener that is not listening is started again even if its port did
+    // not change.
     void reloadPorts();
 
     // "video app: send 5000, listen 5001; grid: send 8080, listen 8000", with

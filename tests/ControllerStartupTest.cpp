@@ -199,9 +199,12 @@ INSTANTIATE_TEST_SUITE_P(
                       SetterCase{"MonomeListenToItsOwnPort", &VeltoController::setMonomeListenPort, 3, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ControllerPortSetterTest, ReloadAppliesOnlyThePortsThatChanged) {
+TEST_F(ControllerPortSetterTest, ReloadAppliesOnlyThePortsThatChangedAndKeepsThoseNotStored) {
     controller->reloadPorts();
     expectAllKeptBut(4);  // none
+    settings = MemorySettingsStore();  // a settings file that names no port, or none readable
+    controller->reloadPorts();
+    expectAllKeptBut(4);
     UdpTestPeer newGrid;
     settings.setIntegerForKey(newGrid.port(), "monomeSendPort");
     controller->reloadPorts();
