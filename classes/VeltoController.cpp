@@ -176,6 +176,15 @@ void VeltoController::awakeFromNib() {
 void VeltoController::greetVideoApp() { sendMessageWithAddress("/stagevue/ping"); }
 
 void VeltoController::reloadPorts() {
+    // Listen ports that trade places: both let go before either binds again,
+    // or the first to move would find its new port still held by the other.
+    const auto newStagevueListen = storedPortOrDefault(kPortSettings[1]);
+    const auto newMonomeListen = storedPortOrDefault(kPortSettings[3]);
+    if (newStagevueListen != stagevueListenPort() && newMonomeListen != monomeListenPort() &&
+        (newStagevueListen == monomeListenPort() || newMonomeListen == stagevueListenPort())) {
+        if (stagevueListener_) stagevueListener_->stopListening();
+        if (monomeListener_) monomeListener_->stopListening();
+    }
     if (const auto port = storedPortOrDefault(kPortSettings[0]); port != stagevueSendPort()) setStagevueSendPort(port);
     if (const auto port = storedPortOrDefault(kPortSettings[1]); port != stagevueListenPort())
         setStagevueListenPort(port);

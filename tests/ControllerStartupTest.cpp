@@ -229,6 +229,13 @@ TEST_F(ControllerPortSetterTest, ReloadAppliesOnlyThePortsThatChanged) {
     controller->reloadPorts();
     EXPECT_EQ(controller->monomeSendPort(), newGrid.port());
     expectAllKeptBut(2);
+
+    // The two listen ports swapped in one reload: both listen on their new port.
+    settings.setIntegerForKey(monomeListenPort, "stagevueListenPort");
+    settings.setIntegerForKey(stagevueListenPort, "monomeListenPort");
+    controller->reloadPorts();
+    EXPECT_EQ(controller->stagevueListener()->localPort(), monomeListenPort);
+    EXPECT_EQ(controller->monomeListener()->localPort(), stagevueListenPort);
 }
 
 }  // namespace
