@@ -15,6 +15,7 @@
 #include "platform/Log.h"
 #include "platform/RunLoop.h"
 #include "platform/SettingsStore.h"
+#include "platform/Terminal.h"
 
 namespace velto {
 
@@ -81,10 +82,17 @@ int runBridge(const VeltoOptions& options) {
     for (const auto& [key, port] : options.ports) settings.setIntegerForKey(port, key);
 
     auto controller = std::make_shared<VeltoController>(settings);
+    // Started from a terminal, a SIGHUP that finds the terminal gone is its
+    // hang-up (a closed window, tmux kill-session): quit, as terminal programs
+    // do. Any other SIGHUP, and every one without a terminal (systemd), reloads.
+    const bool startedFromTerminal = ControllingTerminal::isPresent();
     // Signals are taken over before the endpoints open, so that an early SIGHUP
     // or SIGTERM is handled rather than ending the process abruptly.
     mainLoop.handleSignals({SIGINT, SIGTERM, SIGHUP}, [&](int signal) {
-        if (signal == SIGHUP) {
+        if (signal == SIGHUP && startedFromTerminal && !ControllingTerminal::isPresent()) {
+            Log::message("terminal hung up: quitting");
+            mainLoop.stop();
+        } else if (signal == SIGHUP) {
             settings.reload();
             controller->reloadPorts();
             Log::message(startLine(settings, *controller));

@@ -9,7 +9,9 @@
 #include "common/osc/HJOSCBundle.h"
 #include "common/osc/HJOSCDecoder.h"
 #include "common/osc/HJOSCMessage.h"
+#include "common/osc/HJOSCTrafficLog.h"
 #include "platform/Log.h"
+#include "platform/RunLoop.h"
 #include "ui/VTHorizontalSlider.h"
 #include "ui/VTVerticalFader.h"
 
@@ -76,6 +78,20 @@ std::int32_t lenientIntValue(std::string_view text) {
 
 bool hasPrefix(std::string_view text, std::string_view prefix) { return text.starts_with(prefix); }
 
+// What a listener hands over, passed on with the port it came in on.
+class PortTap final : public HJOSCListenerDelegate {
+public:
+    PortTap(std::weak_ptr<VeltoController> controller, std::uint16_t port)
+        : controller_(std::move(controller)), port_(port) {}
+    void dispatchRawPacket(ByteView data) override {
+        if (const auto controller = controller_.lock()) controller->dispatchRawPacketFromPort(data, port_);
+    }
+
+private:
+    std::weak_ptr<VeltoController> controller_;
+    std::uint16_t port_;
+};
+
 }  // namespace
 
 VeltoController::VeltoController(SettingsStore& settings) : settings_(settings) {}
@@ -108,7 +124,7 @@ void VeltoController::setStagevueListenPort(std::int32_t port) {
     settings_.setIntegerForKey(stagevueListenPort(), "stagevueListenPort");
     if (stagevueListener_) stagevueListener_->stopListening();
     stagevueListener_.reset();
-    stagevueListener_ = makeListener(stagevueListenPort());
+    stagevueListener_ = makeListener(stagevueListenPort(), stagevueTap_);
 }
 
 void VeltoController::setMonomeSendPort(std::int32_t port) {
@@ -124,15 +140,19 @@ void VeltoController::setMonomeListenPort(std::int32_t port) {
     settings_.setIntegerForKey(monomeListenPort(), "monomeListenPort");
     if (monomeListener_) monomeListener_->stopListening();
     monomeListener_.reset();
-    monomeListener_ = makeListener(monomeListenPort());
+    monomeListener_ = makeListener(monomeListenPort(), monomeTap_);
 }
 
-std::unique_ptr<HJOSCListener> VeltoController::makeListener(std::int32_t port) {
+std::unique_ptr<HJOSCListener> VeltoController::makeListener(std::int32_t port,
+                                                             std::shared_ptr<HJOSCListenerDelegate>& portTap) {
     auto listener = HJOSCListener::defaultListenerOnPort(port);
     if (listener->socketDescriptor() < 0) throw ResourceFailure("socket");
     // Without a shared owner (a controller that was never meant to receive)
     // the listener keeps its stock dispatcher.
-    if (auto self = weak_from_this(); !self.expired()) listener->setDelegate(self);
+    if (auto self = weak_from_this(); !self.expired()) {
+        portTap = std::make_shared<PortTap>(std::move(self), listener->localPort());
+        listener->setDelegate(portTap);
+    }
     return listener;
 }
 
@@ -153,8 +173,10 @@ void VeltoController::awakeFromNib() {
     controls_.clear();
     buildControls();
 
-    sendMessageWithAddress("/stagevue/ping");
+    greetVideoApp();
 }
+
+void VeltoController::greetVideoApp() { sendMessageWithAddress("/stagevue/ping"); }
 
 void VeltoController::reloadPorts() {
     // Only what the settings hold moves an endpoint: an absent key (or one the
@@ -166,16 +188,24 @@ void VeltoController::reloadPorts() {
     const auto deaf = [](const std::unique_ptr<HJOSCListener>& listener) {
         return !listener || !listener->isListening();
     };
+    // Listen ports that trade places: both let go before either binds again,
+    // or the first to move would find its new port still held by the other.
+    const auto newStagevueListen = reloaded(kPortSettings[1], stagevueListenPort());
+    const auto newMonomeListen = reloaded(kPortSettings[3], monomeListenPort());
+    if (newStagevueListen != stagevueListenPort() && newMonomeListen != monomeListenPort() &&
+        (newStagevueListen == monomeListenPort() || newMonomeListen == stagevueListenPort())) {
+        if (stagevueListener_) stagevueListener_->stopListening();
+        if (monomeListener_) monomeListener_->stopListening();
+    }
     if (const auto port = reloaded(kPortSettings[0], stagevueSendPort()); port != stagevueSendPort())
         setStagevueSendPort(port);
-    if (const auto port = reloaded(kPortSettings[1], stagevueListenPort());
-        port != stagevueListenPort() || deaf(stagevueListener_))
+    if (const auto port = newStagevueListen; port != stagevueListenPort() || deaf(stagevueListener_))
         setStagevueListenPort(port);
     if (const auto port = reloaded(kPortSettings[2], monomeSendPort()); port != monomeSendPort())
         setMonomeSendPort(port);
-    if (const auto port = reloaded(kPortSettings[3], monomeListenPort());
-        port != monomeListenPort() || deaf(monomeListener_))
+    if (const auto port = newMonomeListen; port != monomeListenPort() || deaf(monomeListener_))
         setMonomeListenPort(port);
+    greetVideoApp();
 }
 
 std::string VeltoController::portsDescription() const {
@@ -204,13 +234,21 @@ void VeltoController::buildControls() {
 
 // --- Inbound -----------------------------------------------------------------
 
-void VeltoController::dispatchRawPacket(ByteView data) {
+void VeltoController::dispatchRawPacket(ByteView data) { dispatchRawPacketFromPort(data, 0); }
+
+void VeltoController::dispatchRawPacketFromPort(ByteView data, std::uint16_t port) {
     auto packet = HJOSCDecoder::decodeData(data);
-    if (Log::isVerbose()) {
-        Log::message(packet ? "RECEIVE: " + packet->stringRepresentation()
-                            : "RECEIVE: undecodable datagram of " + std::to_string(data.size()) + " bytes");
+    if (!Log::isVerbose()) {
+        processPacket(packet.get());
+        return;
     }
+    if (!packet) {
+        HJOSCTrafficLog::logUndecodable(port, data.size());
+        return;
+    }
+    receivingPort_ = port;
     processPacket(packet.get());
+    receivingPort_.reset();
 }
 
 void VeltoController::processPacket(const HJOSCPacket* packet) {
@@ -218,12 +256,14 @@ void VeltoController::processPacket(const HJOSCPacket* packet) {
     if (const HJOSCMessage* message = packet->asMessage()) {
         const std::string& address = message->address().address();
         const auto& arguments = message->attachedObjects();
+        bool used = false;
         // Prefix tests, the video app's first: "/stagevuex" is the video app's too.
         if (hasPrefix(address, kStagevuePrefix)) {
-            processStagevueAtAddressWithArguments(address, arguments);
+            used = processStagevueAtAddressWithArguments(address, arguments);
         } else if (hasPrefix(address, kMonomePrefix)) {
-            processMonomeAtAddressWithArguments(address, arguments);
+            used = processMonomeAtAddressWithArguments(address, arguments);
         }
+        if (receivingPort_) HJOSCTrafficLog::logReceived(*receivingPort_, *message, !used);
         return;
     }
     if (const auto* bundle = dynamic_cast<const HJOSCBundle*>(packet)) {
@@ -232,9 +272,9 @@ void VeltoController::processPacket(const HJOSCPacket* packet) {
     }
 }
 
-void VeltoController::processMonomeAtAddressWithArguments(const std::string& address,
+bool VeltoController::processMonomeAtAddressWithArguments(const std::string& address,
                                                           std::span<const HJOSCArgument> arguments) {
-    if (!hasPrefix(address, kPressPrefix) || arguments.size() != 3) return;
+    if (!hasPrefix(address, kPressPrefix) || arguments.size() != 3) return false;
     const std::int32_t x = arguments[0].intValue();
     const std::int32_t y = arguments[1].intValue();
     const std::int32_t state = arguments[2].intValue();
@@ -242,29 +282,55 @@ void VeltoController::processMonomeAtAddressWithArguments(const std::string& add
     // unsigned arithmetic: the same bits as 7 - y in 32 bits, without overflow.
     const std::uint32_t column = static_cast<std::uint32_t>(x);
     const std::uint32_t row = 7u - static_cast<std::uint32_t>(y);
+    if (!gridHeardFrom_) {
+        gridHeardFrom_ = true;
+        Log::message("grid heard from: first press");
+    }
+    bool used = false;
     for (const auto& control : controls_) {
+        used = used || (control->enabled() && control->containsCell(column, row));
         if (state != 0) {
             control->processPressAtXAndY(column, row);
         } else {
             control->processReleaseAtXAndY(column, row);
         }
     }
+    return used;
 }
 
-void VeltoController::processStagevueAtAddressWithArguments(const std::string& address,
+void VeltoController::noteHeardFromVideoApp() {
+    // Measured by the arrival of its messages: nothing runs while all is quiet.
+    const RunLoop* loop = RunLoop::current();
+    const std::optional<Instant> now = loop ? std::optional(loop->clock().now()) : std::nullopt;
+    const bool firstContact = !lastHeardFromVideoApp_;
+    if (firstContact || (now && *now - *lastHeardFromVideoApp_ >= kVideoSilence)) greetVideoApp();
+    lastHeardFromVideoApp_ = now ? *now : Instant{};
+}
+
+bool VeltoController::processStagevueAtAddressWithArguments(const std::string& address,
                                                             std::span<const HJOSCArgument> arguments) {
-    if (arguments.empty()) return;
+    noteHeardFromVideoApp();
+    if (arguments.empty()) return false;
     const HJOSCArgument& last = arguments.back();
     if (hasPrefix(address, kLayerNumberPrefix)) {
+        if (!videoAppAnswered_) {
+            videoAppAnswered_ = true;
+            Log::message("video app answered: " + std::to_string(last.intValue()) + " layers");
+        }
         const float layers = static_cast<float>(last.intValue());
         for (const auto& control : controls_) {
             const auto layer = static_cast<std::uint32_t>(lenientIntValue(lastPathComponent(control->address())));
             control->setEnabled(layers >= static_cast<float>(layer));
         }
-        return;
+        return true;
     }
     const float value = last.floatValue();
-    for (const auto& control : controls_) control->processMessageWithAddressAndValue(address, value);
+    bool used = false;
+    for (const auto& control : controls_) {
+        used = used || (control->enabled() && control->address() == address);
+        control->processMessageWithAddressAndValue(address, value);
+    }
+    return used;
 }
 
 // --- Outbound ----------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -25,6 +26,7 @@
 #include "common/osc/HJOSCPacket.h"
 #include "common/osc/HJOSCSender.h"
 #include "platform/Bytes.h"
+#include "platform/Clock.h"
 #include "platform/SettingsStore.h"
 #include "ui/VTControl.h"
 
@@ -51,6 +53,9 @@ public:
         {"monomeListenPort", 8000},
     }};
     static constexpr const char* kPeerHost = "127.0.0.1";
+    // The video app is greeted again when it is heard from after this long a
+    // silence: it may have restarted and lost what it was told.
+    static constexpr Duration kVideoSilence = std::chrono::seconds(5);
 
     // The controller must be owned by a shared_ptr before awakeFromNib, which
     // makes it the delegate of its listeners.
@@ -75,10 +80,10 @@ public:
     // std::system_error or std::bad_alloc, as do the setters.
     void awakeFromNib();
 
-    // Read the settings store again and apply every port that changed through
-    // its setter (SIGHUP); a key absent from the store keeps its port, and a
-    // listener that is not listening is started again even if its port did
-    // not change.
+    // Read the settings store again, apply every port that changed through
+    // its setter, and greet the video app again (SIGHUP). A key absent from the
+    // store keeps its port, and a listener that is not listening is started
+    // again even if its port did not change.
     void reloadPorts();
 
     // "video app: send 5000, listen 5001; grid: send 8080, listen 8000", with
@@ -86,11 +91,18 @@ public:
     // and " (failed)" after a listener that is not listening.
     std::string portsDescription() const;
 
-    void processStagevueAtAddressWithArguments(const std::string& address,
+    // "/stagevue/ping": the video app answers with its layer count and every
+    // value it holds.
+    static void greetVideoApp();
+
+    // Each returns whether the input did anything (false: ignored).
+    bool processStagevueAtAddressWithArguments(const std::string& address,
                                                std::span<const HJOSCArgument> arguments);
-    void processMonomeAtAddressWithArguments(const std::string& address,
+    bool processMonomeAtAddressWithArguments(const std::string& address,
                                              std::span<const HJOSCArgument> arguments);
     void processPacket(const HJOSCPacket* packet);
+    // A datagram that arrived on a listener bound to `port` (for the log).
+    void dispatchRawPacketFromPort(ByteView data, std::uint16_t port);
     void dispatchRawPacket(ByteView data) override;
 
     // Outbound operations. Without a live shared controller, or without a
@@ -112,7 +124,9 @@ public:
 private:
     void buildControls();
     std::int32_t storedPortOrDefault(const PortSetting& setting);
-    std::unique_ptr<HJOSCListener> makeListener(std::int32_t port);
+    std::unique_ptr<HJOSCListener> makeListener(std::int32_t port,
+                                                std::shared_ptr<HJOSCListenerDelegate>& portTap);
+    void noteHeardFromVideoApp();
     static void queue(HJOSCSender* sender, std::shared_ptr<HJOSCMessage> message);
 
     SettingsStore& settings_;
@@ -125,6 +139,14 @@ private:
     std::int32_t stagevueListenPort_ = 0;
     std::int32_t monomeSendPort_ = 0;
     std::int32_t monomeListenPort_ = 0;
+    // Each listener hands its datagrams to a tap that adds its port; the
+    // listener holds it weakly, so the controller keeps it.
+    std::shared_ptr<HJOSCListenerDelegate> stagevueTap_;
+    std::shared_ptr<HJOSCListenerDelegate> monomeTap_;
+    std::optional<std::uint16_t> receivingPort_;  // while a datagram is handled, verbose only
+    std::optional<Instant> lastHeardFromVideoApp_;
+    bool videoAppAnswered_ = false;
+    bool gridHeardFrom_ = false;
 };
 
 }  // namespace velto

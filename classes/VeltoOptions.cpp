@@ -31,7 +31,7 @@ VeltoOptions failure(std::string text) {
 std::string VeltoOptions::usage() {
     return "Usage: velto [options]\n"
            "Bridges an 8x8 grid controller (OSC \"/monome/...\") and the video app (OSC \"/stagevue/...\")\n"
-           "over UDP on 127.0.0.1.\n"
+           "over UDP: it sends to both on 127.0.0.1 and listens on every IPv4 address.\n"
            "\n"
            "Options:\n"
            "  --settings FILE             settings file (default: $XDG_CONFIG_HOME/velto/settings,\n"
@@ -40,12 +40,13 @@ std::string VeltoOptions::usage() {
            "  --stagevue-listen-port N    port Velto listens on for the video app (default 5001)\n"
            "  --monome-send-port N        port the grid listens on (default 8080)\n"
            "  --monome-listen-port N      port Velto listens on for the grid (default 8000)\n"
-           "  --verbose                   log every packet received and every bundle sent\n"
+           "  --verbose                   log every message received and sent, one line each\n"
            "  --help                      show this help and exit\n"
            "  --version                   show the version and exit\n"
            "\n"
            "Port options are saved in the settings file, like any change of port.\n"
-           "Signals: SIGHUP re-reads the settings file and applies changed ports;\n"
+           "Signals: SIGHUP re-reads the settings file, applies changed ports and greets\n"
+           "the video app again (the hang-up of Velto's own terminal quits instead);\n"
            "SIGINT and SIGTERM quit.\n";
 }
 

@@ -74,6 +74,35 @@ TEST_F(ControllerColdStartTest, PortsOutsideTheUdpRangeAreStoredUnchangedAndReac
     EXPECT_EQ(sent.lights.size(), 16u) << "the lights reach the grid's port";
 }
 
+TEST_F(ControllerColdStartTest, VideoAppIsGreetedOnFirstContactAfterASilenceAndOnReload) {
+    storePeerPorts();
+    wake();
+    const std::vector<std::string> greeting{"/stagevue/ping,"};
+    EXPECT_EQ(flush().other, greeting) << "at start";
+    const struct {
+        Duration quietBefore;
+        const char* address;
+        bool greeted;
+    } steps[] = {
+        {0s, "/monome/press", false},                // the grid's messages do not count
+        {1s, "/stagevue/layer/media/time/1", true},  // first contact: it may have missed the start
+        {0s, "/stagevue/layerNumber", false},
+        {4999ms, "/stagevue/layer/media/time/1", false},
+        {4999ms, "/stagevuex", false},  // any of its messages counts, even one that is ignored
+        {5s, "/stagevue/layer/media/time/1", true},  // after a silence: it may have restarted
+        {3s, "/monome/press", false},
+        {1999ms, "/stagevue/layer/media/time/1", false},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.address);
+        clock.advance(step.quietBefore);
+        deliver(messageBytes(step.address, {intArg(4), intArg(4), intArg(0)}));
+        EXPECT_EQ(sendPendingNow().other, step.greeted ? greeting : std::vector<std::string>{});
+    }
+    controller->reloadPorts();
+    EXPECT_EQ(sendPendingNow().other, greeting) << "on reload";
+}
+
 TEST_F(ControllerStartupTest, SharedControllerIsTheFirstWokenAndOutboundOperationsNeedIt) {
     UdpTestPeer secondVideo;
     MemorySettingsStore secondSettings;
@@ -210,6 +239,13 @@ TEST_F(ControllerPortSetterTest, ReloadAppliesOnlyThePortsThatChangedAndKeepsTho
     controller->reloadPorts();
     EXPECT_EQ(controller->monomeSendPort(), newGrid.port());
     expectAllKeptBut(2);
+
+    // The two listen ports swapped in one reload: both listen on their new port.
+    settings.setIntegerForKey(monomeListenPort, "stagevueListenPort");
+    settings.setIntegerForKey(stagevueListenPort, "monomeListenPort");
+    controller->reloadPorts();
+    EXPECT_EQ(controller->stagevueListener()->localPort(), monomeListenPort);
+    EXPECT_EQ(controller->monomeListener()->localPort(), stagevueListenPort);
 
     // A listener whose port is taken shows as failed; the next reload starts it again.
     std::uint16_t taken = 0;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "GridState.h"
+#include "GridView.h"
 
 namespace velto::tools {
 namespace {
@@ -119,6 +120,13 @@ TEST_F(GridStateTest, MouseReleaseGoesToThePressedCellAndMouseAndKeyboardShareTh
     grid.mousePress({0, 0});
     EXPECT_EQ(grid.toggleAtCursor(), (GridPress{{0, 0}, 0})) << "the keyboard ends the mouse's hold";
     EXPECT_EQ(grid.mouseRelease(), std::nullopt);
+}
+
+TEST(GridViewTest, ATerminalTooSmallForTheScreenIsToldTheSizeNeeded) {
+    EXPECT_TRUE(GridView::tooSmallNotice(80, 17).empty());
+    EXPECT_EQ(GridView::tooSmallNotice(79, 40),
+              (std::vector<std::string>{"velto-grid needs", "a terminal of", "80x17 or more;", "this one is", "79x40."}));
+    EXPECT_EQ(GridView::tooSmallNotice(120, 16).back(), "120x16.");
 }
 
 }  // namespace

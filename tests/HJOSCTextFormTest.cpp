@@ -8,6 +8,7 @@
 #include "common/osc/HJOSCBundle.h"
 #include "common/osc/HJOSCMessage.h"
 #include "common/osc/HJOSCPacket.h"
+#include "common/osc/HJOSCTrafficLog.h"
 
 namespace velto {
 namespace {
@@ -52,6 +53,24 @@ std::shared_ptr<HJOSCMessage> led(int x, int y, int state) {
 TEST(HJOSCTextFormTest, MessageShowsAddressTypesAndOneLinePerArgument) {
     EXPECT_EQ(led(3, 5, 1)->stringRepresentation(),
               "MESSAGE:\naddress:/monome/led\n types:,iii\ni { 3 }\ni { 5 }\ni { 1 }");
+}
+
+TEST(HJOSCTextFormTest, TrafficLineIsAddressTypesAndValuesAsOscdumpShowsThem) {
+    const struct {
+        std::vector<HJOSCArgument> arguments;
+        const char* text;
+    } cases[] = {
+        {{HJOSCArgument::withInt(3), HJOSCArgument::withInt(2), HJOSCArgument::withInt(-1)}, "/a iii 3 2 -1"},
+        {{HJOSCArgument::withFloat(25.0f), HJOSCArgument::withFloat(0.375f)}, "/a ff 25 0.375"},
+        {{HJOSCArgument::withString("hi"), HJOSCArgument::withDataBlob(Bytes{1, 2, 3})}, "/a sb \"hi\" [3 byte blob]"},
+        {{typed('d', Bytes(8, 0))}, "/a d ?"},
+        {{}, "/a"},
+    };
+    for (const auto& c : cases) {
+        HJOSCMessage message("/a");
+        for (const auto& argument : c.arguments) message.attachArgument(argument);
+        EXPECT_EQ(HJOSCTrafficLog::describeMessage(message), c.text);
+    }
 }
 
 TEST(HJOSCTextFormTest, MessageWithoutArgumentsEndsAfterItsTypes) {

@@ -68,9 +68,10 @@ class StandInPeers : public ::testing::Test {
             std::to_string(ports[0]), std::to_string(ports[1]), std::to_string(ports[2]), std::to_string(ports[3]));
         grid_ = std::make_unique<ChildProcess>(test::withInputFrom(
             commands_->path(), {VELTO_GRID_EXECUTABLE, "--plain", "--listen-port", gridPort, "--send-port", veltoGridPort}));
-        // No input at all: its end must not end the tool.
-        video_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-            VELTO_VIDEO_EXECUTABLE, "--plain", "--listen-port", videoPort, "--send-port", veltoVideoPort});
+        videoCommands_ = std::make_unique<test::CommandPipe>(directory_ / "video-commands");
+        videoArguments_ = test::withInputFrom(videoCommands_->path(), {VELTO_VIDEO_EXECUTABLE, "--plain", "--listen-port",
+                                                                       videoPort, "--send-port", veltoVideoPort});
+        video_ = std::make_unique<ChildProcess>(videoArguments_);
         ASSERT_TRUE(grid_->waitForOutput("velto-grid ready", kLimit));
         ASSERT_TRUE(video_->waitForOutput("velto-video ready", kLimit));
         veltoArguments_ = {VELTO_EXECUTABLE, "--settings", (directory_ / "settings").string(),
@@ -88,6 +89,7 @@ class StandInPeers : public ::testing::Test {
             process->reset();
         }
         commands_.reset();
+        videoCommands_.reset();
         std::error_code ignored;
         std::filesystem::remove_all(directory_, ignored);
     }
@@ -98,14 +100,29 @@ class StandInPeers : public ::testing::Test {
 
     std::filesystem::path directory_;
     std::unique_ptr<test::CommandPipe> commands_;
+    std::unique_ptr<test::CommandPipe> videoCommands_;
     std::vector<std::string> veltoArguments_;
+    std::vector<std::string> videoArguments_;
     std::unique_ptr<ChildProcess> grid_;
     std::unique_ptr<ChildProcess> video_;
     std::unique_ptr<ChildProcess> velto_;
 };
 
-TEST_F(StandInPeers, VideoToolsAnswerToTheGreetingLightsTheGridTool) {
+class StandInPeersInEitherOrder : public StandInPeers, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StandInPeersInEitherOrder, VideoToolsAnswerToTheGreetingLightsTheGridTool) {
+    const bool videoFirst = GetParam();
+    if (!videoFirst) {
+        ASSERT_TRUE(video_->sendSignal(SIGTERM));
+        ASSERT_EQ(video_->waitForExit(kLimit), ExitStatus::exitedWith(0));
+    }
+    if (!videoFirst) veltoArguments_.push_back("--verbose");
     startVelto();
+    if (!videoFirst) {
+        // The greeting at start has gone out to nobody.
+        ASSERT_TRUE(velto_->waitForOutput(": /stagevue/ping", kLimit));
+        video_ = std::make_unique<ChildProcess>(videoArguments_);
+    }
     ASSERT_TRUE(video_->waitForOutput("reported layers 4 and every value (ping)", kLimit));
     // Every layer starts fully opaque at full speed: the fader rows (4 to 6 as
     // the grid counts them) light fully, and each slider row shows its playhead.
@@ -120,6 +137,9 @@ TEST_F(StandInPeers, VideoToolsAnswerToTheGreetingLightsTheGridTool) {
         },
         kLimit));
 }
+
+INSTANTIATE_TEST_SUITE_P(StartOrder, StandInPeersInEitherOrder, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "VideoFirst" : "VeltoFirst"; });
 
 TEST_F(StandInPeers, PressesInTheGridToolMoveTheVideoToolAndItsFadeShowsOnTheGrid) {
     startVelto();
@@ -152,11 +172,21 @@ TEST_F(StandInPeers, PressesInTheGridToolMoveTheVideoToolAndItsFadeShowsOnTheGri
     EXPECT_TRUE(std::is_sorted(values.rbegin(), values.rend())) << "the fade only goes down";
 }
 
-TEST_F(StandInPeers, ToolsQuitWithStatusZeroOnQuitAndOnSignals) {
+TEST_F(StandInPeers, ToolsQuitWithStatusZeroOnQuitOnSignalsAndAtTheEndOfTheirInput) {
     ASSERT_TRUE(send("quit"));
     EXPECT_EQ(grid_->waitForExit(kLimit), ExitStatus::exitedWith(0));
     ASSERT_TRUE(video_->sendSignal(SIGINT));
     EXPECT_EQ(video_->waitForExit(kLimit), ExitStatus::exitedWith(0));
+    const auto ports = test::freeLoopbackUdpPorts(2);
+    for (const std::string tool : {VELTO_GRID_EXECUTABLE, VELTO_VIDEO_EXECUTABLE}) {
+        // Standard input from /dev/null: at once at the end of the input.
+        std::string output;
+        EXPECT_EQ(ChildProcess::run({tool, "--plain", "--listen-port", std::to_string(ports[0]), "--send-port",
+                                     std::to_string(ports[1])},
+                                    kLimit, &output),
+                  ExitStatus::exitedWith(0))
+            << tool << "\n" << output;
+    }
 }
 
 TEST(StandInCommandLine, ExitsWithItsStatusAndSaysWhy) {
@@ -184,8 +214,13 @@ TEST(StandInBusyPort, ToolRefusesAPortThatIsTaken) {
         SCOPED_TRACE(tool);
         const auto ports = test::freeLoopbackUdpPorts(2);
         const std::string port = std::to_string(ports[0]);
-        // The first tool holds the port until the second has given up.
-        ChildProcess first({tool, "--plain", "--listen-port", port, "--send-port", std::to_string(ports[1])});
+        // The first tool holds the port until the second has given up; its
+        // input stays open meanwhile.
+        char pattern[] = "/tmp/velto-busy-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        const test::CommandPipe input(std::filesystem::path(pattern) / "input");
+        ChildProcess first(test::withInputFrom(
+            input.path(), {tool, "--plain", "--listen-port", port, "--send-port", std::to_string(ports[1])}));
         ASSERT_TRUE(first.waitForOutput("ready", kLimit)) << first.transcript();
         std::string errors;
         EXPECT_EQ(ChildProcess::run({tool, "--plain", "--listen-port", port}, kLimit, nullptr, &errors),
@@ -194,6 +229,7 @@ TEST(StandInBusyPort, ToolRefusesAPortThatIsTaken) {
             << errors;
         ASSERT_TRUE(first.sendSignal(SIGTERM));
         EXPECT_EQ(first.waitForExit(kLimit), ExitStatus::exitedWith(0));
+        std::filesystem::remove_all(pattern);
     }
 }
 

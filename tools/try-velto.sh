@@ -11,7 +11,7 @@ settings=${TMPDIR:-/tmp}/velto-try.settings
 
 for program in "$build/velto" "$build/tools/velto-grid/velto-grid" "$build/tools/velto-video/velto-video"; do
     if [ ! -x "$program" ]; then
-        echo "try-velto: $program not found; build first (cmake --preset default && cmake --build --preset default)" >&2
+        echo "try-velto: $program not found; build first (cmake --preset default && cmake --build --preset tools)" >&2
         exit 1
     fi
 done

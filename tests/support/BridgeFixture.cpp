@@ -100,6 +100,9 @@ void BridgeFixture::SetUp() {
     wake();
     ASSERT_EQ(VeltoController::sharedVeltoController(), controller.get());
     startupTraffic = flush();
+    // The video app has answered: from here on it is greeted again only after a silence.
+    deliver(messageBytes("/stagevue/layerNumber", {intArg(4)}));
+    sendPendingNow();
 }
 
 void BridgeFixture::storePeerPorts() {

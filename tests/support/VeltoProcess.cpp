@@ -50,8 +50,7 @@ std::string portLine(const VeltoPorts& ports) {
 }
 
 std::vector<std::string> commandLine(const std::string& executable, const fs::path& settings,
-                                     const std::vector<std::string>& extra) {
-    std::vector<std::string> argv;
+                                     const std::vector<std::string>& extra, std::vector<std::string> argv) {
     if (kAddressSanitizer) {
         // ASan keeps freed memory in a quarantine of 256 MB by default, which a
         // flood fills; a small one keeps the resident size meaningful. Leak
@@ -98,7 +97,7 @@ VeltoProcess::VeltoProcess(const std::string& executable, Options options)
         out_ = UdpSocket::open(error);
         if (!out_.isValid()) throw std::runtime_error("cannot open a UDP socket");
         writeSettings(ports_);
-        process_ = std::make_unique<ChildProcess>(commandLine(executable, settingsPath_, options.extraArguments));
+        process_ = std::make_unique<ChildProcess>(commandLine(executable, settingsPath_, options.extraArguments, options.launcher));
     } catch (...) {
         std::error_code ignored;
         fs::remove_all(directory_, ignored);

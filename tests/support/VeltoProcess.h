@@ -44,6 +44,7 @@ class VeltoProcess {
 public:
     struct Options {
         std::vector<std::string> extraArguments{};  // e.g. "--verbose"
+        std::vector<std::string> launcher{};        // runs velto's command line, e.g. "setsid"
         // For floods: the peers only count datagrams instead of decoding them.
         bool countOnlyVideo = false;
         bool countOnlyGrid = false;

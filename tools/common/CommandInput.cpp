@@ -7,8 +7,8 @@
 namespace velto::tools {
 
 CommandInput::CommandInput(RunLoop& loop, int descriptor, LineHandler onLine,
-                           std::function<bool()> stopped)
-    : onLine_(std::move(onLine)), stopped_(std::move(stopped)) {
+                           std::function<bool()> stopped, std::function<void()> onEnd)
+    : onLine_(std::move(onLine)), stopped_(std::move(stopped)), onEnd_(std::move(onEnd)) {
     watch_ = loop.watchReadable(descriptor, [this] { read(); });
 }
 
@@ -18,7 +18,8 @@ void CommandInput::read() {
     const auto bytes = watch_->readAvailable();
     if (!bytes) {
         watch_.reset();
-        if (auto last = lines_.finish()) onLine_(*last);
+        if (auto last = lines_.finish(); last && !stopped_()) onLine_(*last);
+        if (!stopped_()) onEnd_();
         return;
     }
     lines_.append(*bytes);

@@ -119,7 +119,7 @@ int GridApp::run() {
         ToolApp::say("velto-grid ready: " + ports_);
         commands_ = std::make_unique<CommandInput>(
             loop_, kStandardInput, [this](const std::string& line) { runCommand(line); },
-            [this] { return quitting_; });
+            [this] { return quitting_; }, [this] { quit(); });
     } else {
         screen_ = TerminalScreen::open(error);
         if (!screen_) {

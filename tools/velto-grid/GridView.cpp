@@ -33,6 +33,11 @@ GridView::GridView(TerminalScreen& screen) : screen_(screen) {}
 
 void GridView::draw(const GridState& state, const GridStatus& status) {
     erase();
+    if (const auto notice = tooSmallNotice(COLS, LINES); !notice.empty()) {
+        for (int row = 0; row < static_cast<int>(notice.size()); ++row) TerminalScreen::put(row, 0, notice[row]);
+        refresh();
+        return;
+    }
     TerminalScreen::put(0, 0, ("velto-grid   " + status.ports));
     TerminalScreen::put(kTop - 1, 0, headerLine());
     const GridCell cursor = state.cursor();

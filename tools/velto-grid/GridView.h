@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "GridState.h"
 #include "TerminalScreen.h"
@@ -42,6 +43,17 @@ class GridView {
     // The grid as text, one line per row with its number (what draw() shows,
     // without the cursor); for the plain mode and the README.
     static std::string picture(const GridState& state);
+
+    // The whole screen: the ports, the grid, three status lines and the keys' help.
+    static constexpr int kColumnsNeeded = 80;
+    static constexpr int kRowsNeeded = 17;
+    // What a terminal of this size shows instead of a clipped grid, one line
+    // per row, or nothing when the screen fits.
+    static std::vector<std::string> tooSmallNotice(int columns, int rows) {
+        if (columns >= kColumnsNeeded && rows >= kRowsNeeded) return {};
+        return {"velto-grid needs", "a terminal of", std::to_string(kColumnsNeeded) + "x" + std::to_string(kRowsNeeded) +
+                " or more;", "this one is", std::to_string(columns) + "x" + std::to_string(rows) + "."};
+    }
 
   private:
     static constexpr int kTop = 3;   // screen row of grid row 0

@@ -107,7 +107,7 @@ int VideoApp::run() {
                      std::to_string(state_.layerCount()) + " layers");
         commands_ = std::make_unique<CommandInput>(
             loop_, kStandardInput, [this](const std::string& line) { runCommand(line); },
-            [this] { return quitting_; });
+            [this] { return quitting_; }, [this] { quit(); });
     } else {
         screen_ = TerminalScreen::open(error);
         if (!screen_) {

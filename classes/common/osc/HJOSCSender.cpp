@@ -5,6 +5,7 @@
 
 #include "common/osc/HJOSCBundle.h"
 #include "common/osc/HJOSCMessage.h"
+#include "common/osc/HJOSCTrafficLog.h"
 #include "common/osc/HJOSCPacket.h"
 #include "platform/Log.h"
 #include "platform/RunLoop.h"
@@ -151,8 +152,7 @@ void HJOSCSender::sendSplit(const HJOSCBundle& bundle) {
 
 bool HJOSCSender::sendEncoded(ByteView datagram, const HJOSCPacket& packet) {
     if (Log::isVerbose()) {
-        Log::message("SEND " + std::to_string(destinationAddress_.port) + ":\n" +
-                     packet.stringRepresentation());
+        HJOSCTrafficLog::logSent(destinationAddress_.port, packet);
     }
     return socket_.sendTo(datagram, destinationAddress_) == 0;
 }

@@ -1,0 +1,35 @@
+# `cmake --install --strip` into a folder of its own, as the README installs:
+# the systemd unit must start the velto of that prefix, and the manual pages
+# must be there and read without warnings (when man is installed).
+# Run with -DBUILD=<build folder> -DPREFIX=<a fresh folder>.
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}" --strip
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+file(READ "${PREFIX}/lib/systemd/user/velto.service" unit)
+if(NOT unit MATCHES "\nExecStart=${PREFIX}/bin/velto\n")
+  message(FATAL_ERROR "the unit does not start ${PREFIX}/bin/velto:\n${unit}")
+endif()
+if(NOT EXISTS "${PREFIX}/bin/velto")
+  message(FATAL_ERROR "no ${PREFIX}/bin/velto")
+endif()
+find_program(MAN man)
+foreach(page velto velto-tools velto-grid velto-video velto-serialosc)
+  set(file "${PREFIX}/share/man/man1/${page}.1")
+  if(NOT EXISTS "${file}")
+    message(FATAL_ERROR "no manual page ${file}")
+  endif()
+  if(MAN)
+    execute_process(COMMAND "${MAN}" --warnings -l "${file}" WORKING_DIRECTORY "${PREFIX}/share/man"
+                    RESULT_VARIABLE result OUTPUT_VARIABLE text ERROR_VARIABLE warnings)
+    if(NOT result EQUAL 0 OR NOT warnings STREQUAL "" OR NOT text MATCHES "velto")
+      message(FATAL_ERROR "man --warnings -l ${file}: ${result}\n${warnings}")
+    endif()
+  endif()
+endforeach()
+if(NOT MAN)
+  message(STATUS "man is not installed: the manual pages were not read")
+endif()
+file(REMOVE_RECURSE "${PREFIX}")
