@@ -68,12 +68,15 @@ private:
 // datagram is handed on like any other. stop() wakes the thread, waits for it
 // to end and then returns; nothing is handed on after stop() has returned. If
 // the handler throws, onError gets the exception's text and the thread ends.
+// A SourcedHandler also gets the datagram's sender.
 class DatagramReceiver {
 public:
     using Handler = std::function<void(ByteView)>;
+    using SourcedHandler = std::function<void(ByteView, const Ipv4Endpoint& from)>;
     using ErrorHandler = std::function<void(const std::string&)>;
 
     DatagramReceiver(const UdpSocket& socket, Handler handler, ErrorHandler onError);
+    DatagramReceiver(const UdpSocket& socket, SourcedHandler handler, ErrorHandler onError);
     ~DatagramReceiver();  // stops
     DatagramReceiver(const DatagramReceiver&) = delete;
     DatagramReceiver& operator=(const DatagramReceiver&) = delete;
