@@ -302,7 +302,7 @@ void SerialoscBridge::prefixTold(const std::string& prefix) {
         }
         return;
     }
-    refusedPrefix_.clear();
+    refusedPrefix_.reset();
     const bool changed = prefix != prefix_;
     prefix_ = prefix;
     if (state_ == State::configuring) {

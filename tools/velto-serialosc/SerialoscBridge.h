@@ -162,7 +162,7 @@ class SerialoscBridge {
     int unlistedTicks_ = 0;       // ticks since our grid was last listed
     bool waitingSaid_ = false;
     bool strangerSaid_ = false;             // discovery from elsewhere, said once
-    std::string refusedPrefix_;             // said once until another comes
+    std::optional<std::string> refusedPrefix_;  // said once until another comes
     std::vector<std::string> otherGrids_;   // "id (type)", for a named grid not there
 
     Output output_;
