@@ -109,7 +109,8 @@ SerialoscBridge::Output SerialoscBridge::start() {
 }
 
 SerialoscBridge::Output SerialoscBridge::tick() {
-    ++quietTicks_;
+    // Counted up to the limit only: a quiet week must not overflow them.
+    quietTicks_ = std::min(quietTicks_ + 1, kUnansweredLimit);
     if (grid_) ++unlistedTicks_;
     if (grid_ && unlistedTicks_ >= kUnansweredLimit) {
         if (quietTicks_ >= kUnansweredLimit) {
