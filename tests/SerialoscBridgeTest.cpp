@@ -393,6 +393,8 @@ struct Refusal {
     const char* notice;   // the one line that says so; none: dropped without a word
 };
 
+void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; }
+
 class SerialoscBridgeRefusalTest : public SerialoscBridgeTest,
                                    public ::testing::WithParamInterface<Refusal> {};
 
