@@ -24,10 +24,13 @@ using Lines = std::vector<std::string>;
 
 constexpr std::int32_t kOurPort = 4000;
 constexpr std::int32_t kGridPort = 5000;
+constexpr std::int32_t kSerialoscPort = 12002;
+const Ipv4Endpoint kSerialosc{0x7F000001, 12002};  // 127.0.0.1, where the bridge asked
 
 struct Arg {
     Arg(int value) : argument(HJOSCArgument::withInt(value)) {}  // NOLINT: implicit on purpose
     Arg(const char* text) : argument(HJOSCArgument::withString(text)) {}  // NOLINT
+    Arg(float value) : argument(HJOSCArgument::withFloat(value)) {}        // NOLINT
     HJOSCArgument argument;
 };
 
@@ -105,8 +108,8 @@ class SerialoscBridgeTest : public ::testing::Test {
         notices_.insert(notices_.end(), output.notices.begin(), output.notices.end());
         return lines;
     }
-    Lines fromGrid(const std::shared_ptr<HJOSCPacket>& packet) {
-        return take(bridge_.processGridPacket(*packet));
+    Lines fromGrid(const std::shared_ptr<HJOSCPacket>& packet, Ipv4Endpoint from = kSerialosc) {
+        return take(bridge_.processGridPacket(*packet, from));
     }
     Lines fromVelto(const std::shared_ptr<HJOSCPacket>& packet) {
         return take(bridge_.processVeltoPacket(*packet));
@@ -134,7 +137,14 @@ class SerialoscBridgeTest : public ::testing::Test {
         });
     }
 
-    Bridge bridge_{Bridge::Config{kOurPort, std::nullopt}};
+    std::size_t saidCount(const std::string& fragment) const {
+        return static_cast<std::size_t>(
+            std::count_if(notices_.begin(), notices_.end(), [&](const std::string& notice) {
+                return notice.find(fragment) != std::string::npos;
+            }));
+    }
+
+    Bridge bridge_{Bridge::Config{kOurPort, std::nullopt, kSerialoscPort}};
     Lines everything_;
     Lines notices_;
 };
@@ -166,25 +176,31 @@ TEST_F(SerialoscBridgeTest, AddedGridIsTakenInBothArgumentForms) {
               (Lines{configuration(kGridPort)[0], configuration(kGridPort)[1],
                      configuration(kGridPort)[2], kNotify}));
 
-    Bridge older{Bridge::Config{kOurPort, std::nullopt}};
+    Bridge older{Bridge::Config{kOurPort, std::nullopt, kSerialoscPort}};
     take(older.start());
     // Older serialosc tells only the id: its port comes from a list.
-    EXPECT_EQ(take(older.processGridPacket(*message("/serialosc/add", {"m1"}))),
+    EXPECT_EQ(take(older.processGridPacket(*message("/serialosc/add", {"m1"}), kSerialosc)),
               (Lines{kList, kNotify}));
     EXPECT_EQ(take(older.processGridPacket(
-                  *message("/serialosc/device", {"m1", "monome 128", kGridPort}))),
+                  *message("/serialosc/device", {"m1", "monome 128", kGridPort}), kSerialosc)),
               configuration(kGridPort));
 }
 
-TEST_F(SerialoscBridgeTest, NamedGridIsWaitedForAndArcsAreNeverTaken) {
-    Bridge named{Bridge::Config{kOurPort, std::string("m2")}};
+TEST_F(SerialoscBridgeTest, NamedGridIsWaitedForWithTheOthersNamedAndArcsAreNeverTaken) {
+    Bridge named{Bridge::Config{kOurPort, std::string("m2"), kSerialoscPort}};
+    auto from = [&](const std::shared_ptr<HJOSCPacket>& packet) {
+        return take(named.processGridPacket(*packet, kSerialosc));
+    };
     take(named.start());
-    EXPECT_EQ(take(named.processGridPacket(*message("/serialosc/device", {"m1", "monome 64", 5001}))),
-              Lines{kNotify});
-    EXPECT_EQ(take(named.processGridPacket(*message("/serialosc/add", {"m3", "monome 64", 5003}))),
-              Lines{kNotify});
-    EXPECT_EQ(take(named.processGridPacket(*message("/serialosc/device", {"m2", "monome 64", 5002}))),
-              configuration(5002));
+    EXPECT_EQ(from(message("/serialosc/device", {"m1", "monome 64", 5001})), Lines{kNotify});
+    take(named.tick());
+    EXPECT_TRUE(said("grid m2 not found yet; waiting for serialosc to report it "
+                     "(it reports m1 (monome 64))"));
+    EXPECT_EQ(from(message("/serialosc/add", {"m3", "monome 128", 5003})), Lines{kNotify});
+    EXPECT_TRUE(said("serialosc reports grid m3 (monome 128), not m2"));
+    take(named.tick());
+    EXPECT_EQ(saidCount("m3"), 1u);
+    EXPECT_EQ(from(message("/serialosc/device", {"m2", "monome 64", 5002})), configuration(5002));
 
     take(bridge_.start());
     EXPECT_EQ(fromGrid(message("/serialosc/device", {"a1", "monome arc 4", 5001})), Lines{kNotify});
@@ -204,9 +220,12 @@ TEST_F(SerialoscBridgeTest, TicksAskAgainForWhatHasNotComeAndSayWaitingOnce) {
               (Lines{kNotify, configuration(kGridPort)[0], configuration(kGridPort)[1],
                      configuration(kGridPort)[2]}));
     // No prefix yet: the grid may not have heard us.
-    EXPECT_EQ(tick(), configuration(kGridPort));
+    Lines again = configuration(kGridPort);
+    again.push_back(kList);
+    EXPECT_EQ(tick(), again);
     fromGrid(infoReply("m1"));
-    EXPECT_EQ(tick(), Lines{});
+    // In use, one small request a second: does serialosc still serve it there?
+    EXPECT_EQ(tick(), Lines{kList});
 }
 
 TEST_F(SerialoscBridgeTest, NotificationIsAskedForOnceAndAgainAfterEachOne) {
@@ -362,6 +381,128 @@ TEST_F(SerialoscBridgeTest, OtherGridsComingAndGoingLeaveOursAlone) {
     EXPECT_EQ(bridge_.state(), Bridge::State::ready);
     EXPECT_EQ(fromVelto(message("/monome/led", {0, 0, 1})),
               Lines{"device@5000 /monome/grid/led/set 0 0 1"});
+}
+
+// --- Input that serialosc could not have sent --------------------------------
+
+struct Refusal {
+    const char* name;
+    std::shared_ptr<HJOSCPacket> packet;
+    Ipv4Endpoint from;
+    Lines out;            // what goes out for it
+    const char* notice;   // the one line that says so; none: dropped without a word
+};
+
+void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; }
+
+class SerialoscBridgeRefusalTest : public SerialoscBridgeTest,
+                                   public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(SerialoscBridgeRefusalTest, IsRefusedAndTheGridStaysAsItWas) {
+    const Refusal& refusal = GetParam();
+    ASSERT_NO_FATAL_FAILURE(startReady());
+    const std::size_t before = notices_.size();
+    EXPECT_EQ(fromGrid(refusal.packet, refusal.from), refusal.out);
+    if (refusal.notice) {
+        ASSERT_EQ(notices_.size(), before + 1);
+        EXPECT_EQ(notices_.back(), refusal.notice);
+    } else {
+        EXPECT_EQ(notices_.size(), before);
+    }
+    EXPECT_EQ(bridge_.state(), Bridge::State::ready);
+    EXPECT_EQ(fromVelto(message("/monome/led", {0, 0, 1})),
+              Lines{"device@5000 /monome/grid/led/set 0 0 1"});
+}
+
+const Refusal kRefusals[] = {
+    {"PortZero", message("/serialosc/add", {"m1", "monome 64", 0}), kSerialosc, {kNotify},
+     "ignored /serialosc/add for grid m1: port 0 is outside 1 to 65535"},
+    {"PortNegative", message("/serialosc/add", {"m1", "monome 64", -1}), kSerialosc, {kNotify},
+     "ignored /serialosc/add for grid m1: port -1 is outside 1 to 65535"},
+    {"Port65536", message("/serialosc/device", {"m1", "monome 64", 65536}), kSerialosc, {},
+     "ignored /serialosc/device for grid m1: port 65536 is outside 1 to 65535"},
+    {"PortIntMax", message("/serialosc/add", {"m1", "monome 64", 2147483647}), kSerialosc,
+     {kNotify}, "ignored /serialosc/add for grid m1: port 2147483647 is outside 1 to 65535"},
+    {"AddFromAnotherPort", message("/serialosc/add", {"m1", "monome 64", 5050}),
+     Ipv4Endpoint{0x7F000001, 12003}, {},
+     "ignored /serialosc/add from another sender than serialosc (port 12002); such messages "
+     "are not reported again"},
+    {"RemoveFromAnotherHost", message("/serialosc/remove", {"m1", "monome 64", 5000}),
+     Ipv4Endpoint{0x0A000001, 12002}, {},
+     "ignored /serialosc/remove from another sender than serialosc (port 12002); such messages "
+     "are not reported again"},
+    {"EmptyPrefix", message("/sys/prefix", {""}), kSerialosc, {},
+     "grid m1: ignored the prefix \"\" (a prefix starts with / and holds no #)"},
+    {"BundlePrefix", message("/sys/prefix", {"#bundle"}), kSerialosc, {},
+     "grid m1: ignored the prefix \"#bundle\" (a prefix starts with / and holds no #)"},
+    {"PrefixWithoutSlash", message("/sys/prefix", {"monome"}), kSerialosc, {},
+     "grid m1: ignored the prefix \"monome\" (a prefix starts with / and holds no #)"},
+    {"PrefixWithHash", message("/sys/prefix", {"/a#b"}), kSerialosc, {},
+     "grid m1: ignored the prefix \"/a#b\" (a prefix starts with / and holds no #)"},
+    {"KeyAtMinusHalf", message("/monome/grid/key", {-0.5f, 0, 1}), kSerialosc, {}, nullptr},
+    {"KeyAtHalf", message("/monome/grid/key", {1, 0.5f, 1}), kSerialosc, {}, nullptr},
+    {"KeyStateHalf", message("/monome/grid/key", {1, 1, 0.5f}), kSerialosc, {}, nullptr},
+    {"KeyOfWholeFloats", message("/monome/grid/key", {2.0f, 3.0f, 1.0f}), kSerialosc,
+     {"velto /monome/press 2 3 1"}, nullptr},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, SerialoscBridgeRefusalTest, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- serialosc restarting ----------------------------------------------------
+
+TEST_F(SerialoscBridgeTest, GridServedOnAnotherPortAfterAQuickRestartIsPointedAtUsAgain) {
+    ASSERT_NO_FATAL_FAILURE(startReady());
+    fromVelto(message("/monome/led", {3, 1, 1}));
+    EXPECT_EQ(tick(), Lines{kList});
+    // The restarted serialosc lists the grid on a new port, and knows nothing of us.
+    Lines expected = configuration(5060);
+    expected.push_back(kNotify);
+    EXPECT_EQ(fromGrid(message("/serialosc/device", {"m1", "monome 64", 5060})), expected);
+    EXPECT_TRUE(said("serialosc serves grid m1 on port 5060 now; pointing it at us again"));
+    EXPECT_EQ(fromGrid(infoReply("m1")), Lines{map({0, 0x08, 0, 0, 0, 0, 0, 0}, 5060)});
+    EXPECT_EQ(fromGrid(message("/serialosc/device", {"m1", "monome 64", 5060})), Lines{});
+    EXPECT_EQ(fromGrid(message("/serialosc/remove", {"m1", "monome 64", 5060})),
+              (Lines{kList, kNotify}));
+}
+
+TEST_F(SerialoscBridgeTest, SerialoscThatGoesQuietIsSaidGoneOnceAndBackOnceThenServesTheGrid) {
+    ASSERT_NO_FATAL_FAILURE(startReady());
+    fromVelto(message("/monome/led", {0, 2, 1}));
+    // Answered: the grid stays.
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(tick(), Lines{kList});
+        fromGrid(message("/serialosc/device", {"m1", "monome 64", kGridPort}));
+    }
+    EXPECT_EQ(tick(), Lines{kList});
+    EXPECT_EQ(tick(), Lines{kList});
+    EXPECT_EQ(bridge_.state(), Bridge::State::ready);
+    EXPECT_EQ(tick(), Lines{kList});  // the third unanswered
+    EXPECT_EQ(bridge_.state(), Bridge::State::searching);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(tick(), Lines{kList});
+    EXPECT_EQ(fromVelto(message("/monome/led", {1, 2, 1})), Lines{});
+
+    Lines expected{kNotify};
+    const Lines configured = configuration(5070);
+    expected.insert(expected.end(), configured.begin(), configured.end());
+    EXPECT_EQ(fromGrid(message("/serialosc/device", {"m1", "monome 64", 5070})), expected);
+    EXPECT_EQ(fromGrid(infoReply("m1")), Lines{map({0, 0, 0x03, 0, 0, 0, 0, 0}, 5070)});
+    EXPECT_EQ(saidCount("serialosc went away (no answer for 3 s); grid m1 waits for it"), 1u);
+    EXPECT_EQ(saidCount("serialosc is back"), 1u);
+    EXPECT_EQ(saidCount("waiting"), 0u);  // nor "no grid yet" besides
+}
+
+TEST_F(SerialoscBridgeTest, GridNoLongerListedWhileOthersAreIsLetGo) {
+    ASSERT_NO_FATAL_FAILURE(startReady());
+    for (int i = 0; i < 3; ++i) {
+        tick();
+        fromGrid(message("/serialosc/device", {"m2", "monome 64", 6000}));
+    }
+    EXPECT_TRUE(said("grid m1 is no longer listed by serialosc; waiting for it"));
+    // Let go, and the grid that is there taken instead.
+    ASSERT_TRUE(bridge_.grid());
+    EXPECT_EQ(bridge_.grid()->id, "m2");
+    EXPECT_FALSE(said("went away"));
 }
 
 }  // namespace

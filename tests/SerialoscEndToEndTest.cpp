@@ -204,10 +204,38 @@ TEST_F(SerialoscEndToEnd, GridThatIsRepluggedIsRedrawnWithWhatVeltoShows) {
     const Bytes press = test::pressDatagram(6, 1, 1);
     ASSERT_TRUE(test::sendLoopbackDatagram(
         monomeListenPort_, {reinterpret_cast<const char*>(press.data()), press.size()}));
+    // A key pressed while unplugged never went down: it is not held, and no
+    // release follows it once the grid is back.
+    ASSERT_TRUE(gridCommands_->send("press 2 1"));
+    ASSERT_TRUE(grid_->waitForOutput("not sent: the grid is unplugged", kEventLimit));
     ASSERT_TRUE(gridCommands_->send("replug"));
     EXPECT_TRUE(gridShows({{{4, 1}, false}, {{6, 1}, true}}, "plugged in on port"));
+    ASSERT_TRUE(gridCommands_->send("release 2 1"));
+    EXPECT_TRUE(grid_->waitForOutput("error: release 2 1: the cell is not held", kEventLimit));
     ASSERT_TRUE(gridCommands_->send("tap 0 1"));
     EXPECT_TRUE(gridShows({{{6, 1}, false}, {{0, 1}, true}}));
+}
+
+TEST_F(SerialoscEndToEnd, GridIsLitAgainAfterSerialoscRestartsAndReplugsAreSeenAfterThat) {
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    ASSERT_TRUE(gridCommands_->send("tap 4 1"));
+    ASSERT_TRUE(gridShows({{{4, 1}, true}}));
+
+    // The stand-in is serialosc as well: its quitting is serialosc stopping,
+    // and a new one knows nothing of the adapter and serves the grid elsewhere.
+    ASSERT_TRUE(gridCommands_->send("quit"));
+    ASSERT_EQ(grid_->waitForExit(kStartLimit), ExitStatus::exitedWith(0));
+    // Said after a few unanswered seconds: the wait allows for them.
+    ASSERT_TRUE(adapter_->waitForOutput("serialosc went away", 2 * kEventLimit));
+    gridCommands_ = std::make_unique<test::CommandPipe>(directory_ / "grid-commands-again");
+    ASSERT_NO_FATAL_FAILURE(startGrid());
+    EXPECT_TRUE(gridShows({{{4, 1}, true}}));
+    EXPECT_TRUE(adapter_->waitForOutput("serialosc is back", kEventLimit));
+
+    ASSERT_TRUE(gridCommands_->send("unplug"));
+    ASSERT_TRUE(adapter_->waitForOutput("grid velto-grid is gone", kEventLimit));
+    ASSERT_TRUE(gridCommands_->send("replug"));
+    EXPECT_TRUE(gridShows({{{4, 1}, true}}, "plugged in on port"));
 }
 
 TEST_F(SerialoscEndToEnd, GridThatAppearsAfterTheAdapterIsFound) {

@@ -111,7 +111,7 @@ void UdpSocket::close() {
 struct DatagramReceiver::Impl {
     int socketFd = -1;  // borrowed: the socket's owner closes it after stop()
     int wakeFds[2] = {-1, -1};
-    Handler handler;
+    SourcedHandler handler;
     ErrorHandler onError;
     std::atomic<bool> stopping{false};
     std::atomic<bool> running{false};
@@ -146,7 +146,8 @@ struct DatagramReceiver::Impl {
             }
             if (stopping.load()) break;
             try {
-                handler(ByteView(buffer.data(), static_cast<std::size_t>(got)));
+                handler(ByteView(buffer.data(), static_cast<std::size_t>(got)),
+                        Ipv4Endpoint{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)});
             } catch (const std::exception& error) {
                 // One datagram lost (say, to a failed allocation); the port stays served.
                 try {
@@ -160,6 +161,14 @@ struct DatagramReceiver::Impl {
 };
 
 DatagramReceiver::DatagramReceiver(const UdpSocket& socket, Handler handler, ErrorHandler onError)
+    : DatagramReceiver(
+          socket, SourcedHandler([handler = std::move(handler)](ByteView data, const Ipv4Endpoint&) {
+              handler(data);
+          }),
+          std::move(onError)) {}
+
+DatagramReceiver::DatagramReceiver(const UdpSocket& socket, SourcedHandler handler,
+                                   ErrorHandler onError)
     : impl_(std::make_unique<Impl>()) {
     impl_->socketFd = socket.descriptor();
     impl_->handler = std::move(handler);

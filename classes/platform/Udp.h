@@ -69,15 +69,18 @@ private:
 // to end and then returns; nothing is handed on after stop() has returned. If
 // the handler throws, that datagram is lost, onError gets the exception's text
 // and the thread goes on: it ends only with stop() or an unusable socket.
+// A SourcedHandler also gets the datagram's sender.
 //
 // The constructor throws std::system_error ("pipe", "thread") or
 // std::bad_alloc when the system refuses what the thread needs.
 class DatagramReceiver {
 public:
     using Handler = std::function<void(ByteView)>;
+    using SourcedHandler = std::function<void(ByteView, const Ipv4Endpoint& from)>;
     using ErrorHandler = std::function<void(const std::string&)>;
 
     DatagramReceiver(const UdpSocket& socket, Handler handler, ErrorHandler onError);
+    DatagramReceiver(const UdpSocket& socket, SourcedHandler handler, ErrorHandler onError);
     ~DatagramReceiver();  // stops
     DatagramReceiver(const DatagramReceiver&) = delete;
     DatagramReceiver& operator=(const DatagramReceiver&) = delete;

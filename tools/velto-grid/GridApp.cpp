@@ -173,9 +173,15 @@ void GridApp::showLight(const GridLight& light) {
     }
 }
 
-void GridApp::send(const GridPress& press) {
+bool GridApp::send(const GridPress& press) {
     if (serialosc_) {
-        if (!serialosc_->sendKey(press)) return;  // the link has said why
+        if (!serialosc_->sendKey(press)) {
+            // The link has said why. The screen shows what was sent: a key
+            // that never went down is not held.
+            if (press.state != 0) state_.release(press.cell);
+            changed_ = true;
+            return false;
+        }
     } else {
         peer_->send(GridState::kPressAddress,
                     {HJOSCArgument::withInt(press.cell.x), HJOSCArgument::withInt(press.cell.y),
@@ -184,6 +190,7 @@ void GridApp::send(const GridPress& press) {
     lastSent_ = pressText(press);
     changed_ = true;
     if (options_.plain) ToolApp::say("sent " + lastSent_);
+    return true;
 }
 
 void GridApp::runCommand(const std::string& line) {
@@ -236,7 +243,9 @@ void GridApp::runCommand(const std::string& line) {
             ToolApp::say("error: " + command + " " + std::to_string(cell.x) + " " +
                          std::to_string(cell.y) + ": the cell is " +
                          (command == "press" ? "held already" : "not held"));
-        for (const GridPress& press : presses) send(press);
+        for (const GridPress& press : presses) {
+            if (!send(press)) break;  // no release for a press that was not sent
+        }
         return;
     }
     ToolApp::say("error: unknown command '" + command + "' (commands: " + kCommands + ")");
@@ -276,7 +285,9 @@ void GridApp::apply(const GridAction& action) {
             if (auto press = state_.toggleAtCursor()) send(*press);
             break;
         case Kind::tap:
-            for (const GridPress& press : state_.tapAtCursor()) send(press);
+            for (const GridPress& press : state_.tapAtCursor()) {
+                if (!send(press)) break;
+            }
             break;
         case Kind::clear:
             state_.clearLights();

@@ -42,7 +42,9 @@ class GridApp {
   private:
     void receive(const HJOSCMessage& message);
     void showLight(const GridLight& light);
-    void send(const GridPress& press);
+    // False when the press could not be sent; a press not sent leaves the
+    // cell not held, so that no release follows it.
+    bool send(const GridPress& press);
     void quit();
 
     // Plain mode.

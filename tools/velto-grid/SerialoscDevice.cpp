@@ -49,7 +49,8 @@ SerialoscDevice::Output SerialoscDevice::processDiscoveryMessage(const HJOSCMess
         if (plugged_) {
             reply(*to, "/serialosc/device",
                   {HJOSCArgument::withString(kId), HJOSCArgument::withString(kType),
-                   HJOSCArgument::withInt(devicePort_)});
+                   HJOSCArgument::withInt(devicePort_)},
+                  true);
         }
     } else if (address == "/serialosc/notify") {
         subscribers_.push_back(*to);
@@ -170,17 +171,18 @@ SerialoscDevice::Output SerialoscDevice::replug(std::int32_t devicePort) {
 }
 
 void SerialoscDevice::reply(const Endpoint& to, const std::string& address,
-                            std::vector<HJOSCArgument> arguments) {
+                            std::vector<HJOSCArgument> arguments, bool fromDiscoveryPort) {
     auto message = std::make_shared<HJOSCMessage>(std::string_view(address));
     if (!arguments.empty()) message->attachArguments(std::move(arguments));
-    output_.messages.push_back({to, std::move(message)});
+    output_.messages.push_back({to, std::move(message), fromDiscoveryPort});
 }
 
 void SerialoscDevice::tellSubscribers(const std::string& address) {
     for (const Endpoint& to : subscribers_) {
         reply(to, address,
               {HJOSCArgument::withString(kId), HJOSCArgument::withString(kType),
-               HJOSCArgument::withInt(devicePort_)});
+               HJOSCArgument::withInt(devicePort_)},
+              true);
     }
     subscribers_.clear();  // each asked for one notification
 }

@@ -41,6 +41,9 @@ class SerialoscDevice {
     struct Outgoing {
         Endpoint to;
         std::shared_ptr<HJOSCMessage> message;
+        // serialosc answers discovery from its discovery port, and applications
+        // may take discovery from that port only.
+        bool fromDiscoveryPort = false;
     };
     struct LightChange {
         GridCell cell;
@@ -82,7 +85,8 @@ class SerialoscDevice {
     std::int32_t rotation() const { return rotation_; }
 
   private:
-    void reply(const Endpoint& to, const std::string& address, std::vector<HJOSCArgument> arguments);
+    void reply(const Endpoint& to, const std::string& address, std::vector<HJOSCArgument> arguments,
+               bool fromDiscoveryPort = false);
     void tellSubscribers(const std::string& address);
     void tellApplication(const std::string& address, std::vector<HJOSCArgument> arguments = {});
     void sendInfo(const Endpoint& to);

@@ -51,7 +51,7 @@ SerialoscLink::SerialoscLink(LightHandler onLight, LineHandler onLine)
     : onLight_(std::move(onLight)), onLine_(std::move(onLine)) {}
 
 SerialoscLink::~SerialoscLink() {
-    if (discoveryListener_) discoveryListener_->stopListening();
+    discovery_.reset();
     if (deviceListener_) deviceListener_->stopListening();
 }
 
@@ -59,18 +59,18 @@ std::unique_ptr<SerialoscLink> SerialoscLink::open(std::int32_t discoveryPort,
                                                    LightHandler onLight, LineHandler onLine,
                                                    std::string& error) {
     std::unique_ptr<SerialoscLink> link(new SerialoscLink(std::move(onLight), std::move(onLine)));
-    link->discoveryRoute_ = std::make_shared<PacketRoute>(
-        [raw = link.get()](ByteView data) { raw->receive(data, true); });
     link->deviceRoute_ = std::make_shared<PacketRoute>(
         [raw = link.get()](ByteView data) { raw->receive(data, false); });
-    // A failed bind has been logged ("bind: ...") by the listener.
-    link->discoveryListener_ = HJOSCListener::defaultListenerOnPort(discoveryPort);
-    if (link->discoveryListener_->localPort() == 0) {
+    std::string reason;
+    link->discovery_ = DatagramPort::open(
+        discoveryPort,
+        [raw = link.get()](ByteView data, const Ipv4Endpoint&) { raw->receive(data, true); },
+        reason);
+    if (!link->discovery_) {
         error = "cannot listen on UDP port " + std::to_string(discoveryPort) +
-                " for serialosc discovery (is serialosc running?)";
+                " for serialosc discovery (is serialosc running?): " + reason;
         return nullptr;
     }
-    link->discoveryListener_->setDelegate(link->discoveryRoute_);
     if (!link->listenOnDevicePort(error)) return nullptr;
     link->device_ = std::make_unique<SerialoscDevice>(link->deviceListener_->localPort());
     return link;
@@ -92,7 +92,7 @@ std::string SerialoscLink::describePorts() const {
            std::to_string(device_->devicePort());
 }
 
-std::uint16_t SerialoscLink::discoveryPort() const { return discoveryListener_->localPort(); }
+std::uint16_t SerialoscLink::discoveryPort() const { return discovery_->localPort(); }
 
 bool SerialoscLink::sendKey(const GridPress& press) {
     SerialoscDevice::Output output = device_->key(press);
@@ -138,7 +138,14 @@ void SerialoscLink::deliver(SerialoscDevice::Output output) {
     for (const std::string& line : output.events) onLine_(line);
     for (const auto& light : output.lights) onLight_(light.cell, light.lit);
     for (const auto& outgoing : output.messages) {
-        if (HJOSCSender* sender = senderFor(outgoing.to)) sender->sendOSCPacket(*outgoing.message);
+        if (outgoing.fromDiscoveryPort) {
+            const auto address = resolveIPv4(outgoing.to.host);
+            if (address && outgoing.to.port > 0 && outgoing.to.port <= 65535)
+                discovery_->send(*outgoing.message,
+                                 {*address, static_cast<std::uint16_t>(outgoing.to.port)});
+        } else if (HJOSCSender* sender = senderFor(outgoing.to)) {
+            sender->sendOSCPacket(*outgoing.message);
+        }
     }
 }
 

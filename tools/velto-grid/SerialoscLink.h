@@ -1,6 +1,7 @@
 #pragma once
 
-// velto-grid's serialosc mode on the network: serialosc's discovery port, the
+// velto-grid's serialosc mode on the network: serialosc's discovery port (which
+// answers from itself, as serialosc does), the
 // grid's own port (one that the system picks, a new one after each replug),
 // and sending, at once and as plain messages, to wherever SerialoscDevice
 // says. Lights to draw and lines to tell go to the handlers given.
@@ -16,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "DatagramPort.h"
 #include "GridState.h"
 #include "PacketRoute.h"
 #include "SerialoscDevice.h"
@@ -72,9 +74,8 @@ class SerialoscLink {
     LightHandler onLight_;
     LineHandler onLine_;
     std::unique_ptr<SerialoscDevice> device_;
-    std::shared_ptr<PacketRoute> discoveryRoute_;
     std::shared_ptr<PacketRoute> deviceRoute_;
-    std::unique_ptr<HJOSCListener> discoveryListener_;
+    std::unique_ptr<DatagramPort> discovery_;
     std::unique_ptr<HJOSCListener> deviceListener_;  // none while unplugged
     std::map<std::pair<std::string, std::int32_t>, std::unique_ptr<HJOSCSender>> senders_;
 };

@@ -28,7 +28,7 @@ SerialoscApp::SerialoscApp(SerialoscOptions options)
 
 SerialoscApp::~SerialoscApp() {
     retryTimer_.reset();
-    if (gridListener_) gridListener_->stopListening();
+    gridPort_.reset();
     if (veltoListener_) veltoListener_->stopListening();
 }
 
@@ -36,16 +36,16 @@ int SerialoscApp::run() {
     // Taken over first, so that a signal at any moment after start is a clean quit.
     ToolApp::stopOnSignals(loop_, [this] { loop_.stop(); });
 
-    gridRoute_ = std::make_shared<PacketRoute>([this](ByteView data) { receiveFromGrid(data); });
     veltoRoute_ = std::make_shared<PacketRoute>([this](ByteView data) { receiveFromVelto(data); });
-    // A port that can't be bound has been logged ("bind: ...") by the listener.
-    gridListener_ = HJOSCListener::defaultListenerOnPort(options_.listenPort);
-    if (gridListener_->localPort() == 0) {
-        std::fprintf(stderr, "velto-serialosc: cannot listen on UDP port %d for the grid\n",
-                     options_.listenPort);
+    std::string error;
+    gridPort_ = DatagramPort::open(
+        options_.listenPort,
+        [this](ByteView data, const Ipv4Endpoint& from) { receiveFromGrid(data, from); }, error);
+    if (!gridPort_) {
+        std::fprintf(stderr, "velto-serialosc: cannot listen on UDP port %d for the grid: %s\n",
+                     options_.listenPort, error.c_str());
         return 1;
     }
-    gridListener_->setDelegate(gridRoute_);
     veltoListener_ = HJOSCListener::defaultListenerOnPort(options_.monomeSendPort);
     if (veltoListener_->localPort() == 0) {
         std::fprintf(stderr,
@@ -65,8 +65,9 @@ int SerialoscApp::run() {
         return 1;
     }
 
-    const std::int32_t listenPort = gridListener_->localPort();
-    bridge_ = std::make_unique<SerialoscBridge>(SerialoscBridge::Config{listenPort, options_.device});
+    const std::int32_t listenPort = gridPort_->localPort();
+    bridge_ = std::make_unique<SerialoscBridge>(
+        SerialoscBridge::Config{listenPort, options_.device, options_.serialoscPort});
     ToolApp::say("velto-serialosc ready: listening on port " + std::to_string(listenPort) +
         " for serialosc (port " + std::to_string(options_.serialoscPort) +
         ") and the grid; Velto's lights on port " + std::to_string(options_.monomeSendPort) +
@@ -78,8 +79,9 @@ int SerialoscApp::run() {
     return 0;
 }
 
-void SerialoscApp::receiveFromGrid(ByteView data) {
-    if (const auto packet = HJOSCDecoder::decodeData(data)) deliver(bridge_->processGridPacket(*packet));
+void SerialoscApp::receiveFromGrid(ByteView data, const Ipv4Endpoint& from) {
+    if (const auto packet = HJOSCDecoder::decodeData(data))
+        deliver(bridge_->processGridPacket(*packet, from));
 }
 
 void SerialoscApp::receiveFromVelto(ByteView data) {

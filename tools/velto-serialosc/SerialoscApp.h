@@ -1,7 +1,7 @@
 #pragma once
 
-// velto-serialosc as a program: the bridge's sockets and timer. One listener
-// takes what serialosc and the grid send to our own port, one takes Velto's
+// velto-serialosc as a program: the bridge's sockets and timer. One port
+// takes what serialosc and the grid send to us, with who sent it; one takes Velto's
 // lights on its monomeSendPort; what the bridge returns is sent at once, one
 // datagram per packet, so that a bundle stays a bundle and nothing waits.
 // Notices go to standard output, one line each.
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "DatagramPort.h"
 #include "PacketRoute.h"
 #include "SerialoscBridge.h"
 #include "SerialoscOptions.h"
@@ -41,7 +42,7 @@ class SerialoscApp {
     int run();
 
   private:
-    void receiveFromGrid(ByteView data);
+    void receiveFromGrid(ByteView data, const Ipv4Endpoint& from);
     void receiveFromVelto(ByteView data);
     void deliver(SerialoscBridge::Output output);
     HJOSCSender* senderFor(const SerialoscBridge::Outgoing& outgoing);
@@ -50,9 +51,8 @@ class SerialoscApp {
     SystemClock clock_;
     RunLoop loop_;
     std::unique_ptr<SerialoscBridge> bridge_;
-    std::shared_ptr<PacketRoute> gridRoute_;
     std::shared_ptr<PacketRoute> veltoRoute_;
-    std::unique_ptr<HJOSCListener> gridListener_;
+    std::unique_ptr<DatagramPort> gridPort_;
     std::unique_ptr<HJOSCListener> veltoListener_;
     std::unique_ptr<HJOSCSender> serialoscSender_;
     std::unique_ptr<HJOSCSender> veltoSender_;

@@ -1,5 +1,6 @@
 #include "SerialoscBridge.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -17,16 +18,25 @@ constexpr std::size_t kMaxBundleSize = HJOSCSender::kMaxBundleSize;
 constexpr std::size_t kBundleHeadSize = 16;  // "#bundle" and the time tag
 constexpr std::size_t kElementSizeField = 4;
 
-// A coordinate or state: 'i' as it is, 'f' truncated (liblo-based senders may
-// send floats); none for anything else.
+// A coordinate, state or port: 'i' as it is, 'f' when it is a whole number
+// (liblo-based senders may send floats); none for anything else: a key at
+// -0.5 is on no key, and rounding it would press one.
 std::optional<std::int32_t> integerArgument(const HJOSCArgument& argument) {
     if (argument.type() == 'i') return argument.intValue();
     if (argument.type() == 'f') {
         const float value = argument.floatValue();
-        if (!std::isfinite(value) || std::fabs(value) >= 2147483648.0f) return std::nullopt;
+        if (!std::isfinite(value) || std::fabs(value) >= 2147483648.0f ||
+            std::trunc(value) != value)
+            return std::nullopt;
         return static_cast<std::int32_t>(value);
     }
     return std::nullopt;
+}
+
+// A prefix starts our addresses: without its "/" they are no OSC address, and
+// with "#" one may read as a bundle ("#bundle/grid/led/set").
+bool isValidPrefix(const std::string& prefix) {
+    return prefix.starts_with('/') && prefix.find('#') == std::string::npos;
 }
 
 std::optional<std::string> stringArgument(std::span<const HJOSCArgument> arguments,
@@ -99,26 +109,37 @@ SerialoscBridge::Output SerialoscBridge::start() {
 }
 
 SerialoscBridge::Output SerialoscBridge::tick() {
-    switch (state_) {
-        case State::searching:
-            sayWaiting();
-            sendToSerialosc("/serialosc/list");
-            break;
-        case State::configuring:
-            // The grid has not told its prefix: our first words may have been lost.
-            sendConfiguration();
-            break;
-        case State::ready:
-        case State::disconnected:
-            break;
+    // Counted up to the limit only: a quiet week must not overflow them.
+    quietTicks_ = std::min(quietTicks_ + 1, kUnansweredLimit);
+    if (grid_) ++unlistedTicks_;
+    if (grid_ && unlistedTicks_ >= kUnansweredLimit) {
+        if (quietTicks_ >= kUnansweredLimit) {
+            notice("serialosc went away (no answer for " + std::to_string(kUnansweredLimit) +
+                   " s); grid " + grid_->id + " waits for it to come back");
+            serialoscAway_ = true;
+        } else {
+            notice("grid " + grid_->id + " is no longer listed by serialosc; waiting for it");
+        }
+        letGridGo();
     }
+    // A serialosc that went quiet may have restarted and forgotten our
+    // request for notifications: its next answer asks again.
+    if (quietTicks_ >= kUnansweredLimit) serialoscSeen_ = false;
+    if (state_ == State::searching) sayWaiting();
+    // The grid has not told its prefix: our first words may have been lost.
+    if (state_ == State::configuring) sendConfiguration();
+    sendToSerialosc("/serialosc/list");
     return take();
 }
 
-SerialoscBridge::Output SerialoscBridge::processGridPacket(const HJOSCPacket& packet) {
+SerialoscBridge::Output SerialoscBridge::processGridPacket(const HJOSCPacket& packet,
+                                                           const Ipv4Endpoint& from) {
+    const bool fromSerialosc =
+        from == Ipv4Endpoint{kHostAddress, static_cast<std::uint16_t>(config_.serialoscPort)};
     std::vector<std::shared_ptr<HJOSCMessage>> presses;
-    forEachMessage(packet,
-                   [&](const HJOSCMessage& message) { processGridMessage(message, presses); });
+    forEachMessage(packet, [&](const HJOSCMessage& message) {
+        processGridMessage(message, fromSerialosc, presses);
+    });
     emitGroup(Destination::velto, packet, std::move(presses));
     return take();
 }
@@ -143,7 +164,7 @@ SerialoscBridge::Output SerialoscBridge::processVeltoPacket(const HJOSCPacket& p
     return take();
 }
 
-void SerialoscBridge::processGridMessage(const HJOSCMessage& message,
+void SerialoscBridge::processGridMessage(const HJOSCMessage& message, bool fromSerialosc,
                                          std::vector<std::shared_ptr<HJOSCMessage>>& presses) {
     const std::string& address = message.address().address();
     const auto& arguments = message.attachedObjects();
@@ -155,6 +176,15 @@ void SerialoscBridge::processGridMessage(const HJOSCMessage& message,
         presses.push_back(makeMessage(kPressAddress, {HJOSCArgument::withInt(key->x),
                                                       HJOSCArgument::withInt(key->y),
                                                       HJOSCArgument::withInt(key->state)}));
+        return;
+    }
+    if (address.starts_with("/serialosc/") && !fromSerialosc) {
+        // Anyone could send these; only serialosc knows where the grid is.
+        if (!strangerSaid_) {
+            strangerSaid_ = true;
+            notice("ignored " + address + " from another sender than serialosc (port " +
+                   std::to_string(config_.serialoscPort) + "); such messages are not reported again");
+        }
         return;
     }
     if (address == "/serialosc/device") {
@@ -185,9 +215,37 @@ void SerialoscBridge::deviceListed(std::span<const HJOSCArgument> arguments) {
     serialoscAnswered(true);
     const auto id = stringArgument(arguments, 0);
     const auto type = stringArgument(arguments, 1);
-    const auto port = integerArgument(arguments, 2);
-    if (!id || !type || !port || arguments.size() != 3) return;
-    if (state_ == State::searching && wanted(*id, *type)) choose({*id, *type, *port});
+    const auto number = integerArgument(arguments, 2);
+    if (!id || !type || !number || arguments.size() != 3) return;
+    const auto port = validPort("/serialosc/device", *id, *number);
+    if (!port) return;
+    if (grid_ && grid_->id == *id) {
+        if (*port != grid_->port) {
+            // No "/serialosc/add" told us: serialosc has restarted, and has
+            // forgotten both where the grid sends and our notify.
+            notice("serialosc serves grid " + *id + " on port " + std::to_string(*port) +
+                   " now; pointing it at us again");
+            grid_->port = *port;
+            state_ = State::configuring;
+            sendConfiguration();
+            sendToSerialosc("/serialosc/notify");
+        }
+        gridListed(*port);
+    } else if (state_ == State::searching && wanted(*id, *type)) {
+        choose({*id, *type, *port});
+    }
+}
+
+std::optional<std::int32_t> SerialoscBridge::validPort(const std::string& address,
+                                                       const std::string& id, std::int32_t port) {
+    if (port >= 1 && port <= 65535) return port;
+    notice("ignored " + address + " for grid " + id + ": port " + std::to_string(port) +
+           " is outside 1 to 65535");
+    return std::nullopt;
+}
+
+void SerialoscBridge::gridListed(std::int32_t port) {
+    if (grid_ && grid_->port == port) unlistedTicks_ = 0;
 }
 
 void SerialoscBridge::deviceAdded(std::span<const HJOSCArgument> arguments) {
@@ -196,12 +254,16 @@ void SerialoscBridge::deviceAdded(std::span<const HJOSCArgument> arguments) {
     if (id) {
         const bool ours = grid_ && grid_->id == *id;
         const auto type = stringArgument(arguments, 1);
-        const auto port = integerArgument(arguments, 2);
-        if (arguments.size() == 3 && type && port) {
+        const auto number = integerArgument(arguments, 2);
+        const auto port = number ? validPort("/serialosc/add", *id, *number) : std::nullopt;
+        if (arguments.size() == 3 && type && number && !port) {
+            // Refused: the grid stays where it was.
+        } else if (arguments.size() == 3 && type && port) {
             if (ours) {
                 // Back, perhaps on another port: point it at us again; its
                 // prefix reply redraws it.
                 grid_->port = *port;
+                gridListed(*port);
                 state_ = State::configuring;
                 notice("grid " + *id + " is back, on port " + std::to_string(*port));
                 sendConfiguration();
@@ -223,8 +285,7 @@ void SerialoscBridge::deviceRemoved(std::span<const HJOSCArgument> arguments) {
     const auto id = stringArgument(arguments, 0);
     if (id && grid_ && grid_->id == *id) {
         notice("grid " + *id + " is gone; waiting for it to come back");
-        forgetGrid();
-        waitingSaid_ = true;
+        letGridGo();
         // Another grid may be there already.
         sendToSerialosc("/serialosc/list");
     }
@@ -233,6 +294,16 @@ void SerialoscBridge::deviceRemoved(std::span<const HJOSCArgument> arguments) {
 
 void SerialoscBridge::prefixTold(const std::string& prefix) {
     if (!grid_) return;
+    if (!isValidPrefix(prefix)) {
+        // The grid is asked again while configuring: one line per prefix.
+        if (prefix != refusedPrefix_) {
+            refusedPrefix_ = prefix;
+            notice("grid " + grid_->id + ": ignored the prefix \"" + prefix +
+                   "\" (a prefix starts with / and holds no #)");
+        }
+        return;
+    }
+    refusedPrefix_.reset();
     const bool changed = prefix != prefix_;
     prefix_ = prefix;
     if (state_ == State::configuring) {
@@ -266,8 +337,16 @@ void SerialoscBridge::disconnected() {
     notice("grid " + grid_->id + " is disconnected; keeping its lights for when it is back");
 }
 
-bool SerialoscBridge::wanted(const std::string& id, const std::string& type) const {
-    return config_.device ? id == *config_.device : !isArc(type);
+bool SerialoscBridge::wanted(const std::string& id, const std::string& type) {
+    if (!config_.device) return !isArc(type);
+    if (id == *config_.device) return true;
+    // Named, so that a mistyped --device shows what there is to choose from.
+    std::string grid = id + " (" + type + ")";
+    if (std::find(otherGrids_.begin(), otherGrids_.end(), grid) == otherGrids_.end()) {
+        if (waitingSaid_) notice("serialosc reports grid " + grid + ", not " + *config_.device);
+        otherGrids_.push_back(std::move(grid));
+    }
+    return false;
 }
 
 void SerialoscBridge::choose(Grid grid) {
@@ -281,15 +360,26 @@ void SerialoscBridge::choose(Grid grid) {
     sendConfiguration();
 }
 
+void SerialoscBridge::letGridGo() {
+    forgetGrid();
+    waitingSaid_ = true;
+}
+
 void SerialoscBridge::forgetGrid() {
     grid_.reset();
     prefix_.clear();
     width_ = 0;
     height_ = 0;
     state_ = State::searching;
+    unlistedTicks_ = 0;
 }
 
 void SerialoscBridge::serialoscAnswered(bool toOurList) {
+    quietTicks_ = 0;
+    if (serialoscAway_) {
+        serialoscAway_ = false;
+        notice("serialosc is back");
+    }
     if (serialoscSeen_) return;
     serialoscSeen_ = true;
     // An add or a remove is answered with a new notify anyway.
@@ -299,9 +389,18 @@ void SerialoscBridge::serialoscAnswered(bool toOurList) {
 void SerialoscBridge::sayWaiting() {
     if (waitingSaid_) return;
     waitingSaid_ = true;
-    notice(config_.device ? "grid " + *config_.device +
-                                " not found yet; waiting for serialosc to report it"
-                          : std::string("no grid yet; waiting for serialosc to report one"));
+    if (!config_.device) {
+        notice("no grid yet; waiting for serialosc to report one");
+        return;
+    }
+    std::string text = "grid " + *config_.device + " not found yet; waiting for serialosc to report it";
+    if (!otherGrids_.empty()) {
+        text += " (it reports ";
+        for (std::size_t i = 0; i < otherGrids_.size(); ++i)
+            text += (i > 0 ? ", " : "") + otherGrids_[i];
+        text += ")";
+    }
+    notice(std::move(text));
 }
 
 void SerialoscBridge::sendToSerialosc(const std::string& address) {

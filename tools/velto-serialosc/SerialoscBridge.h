@@ -24,6 +24,21 @@
 // when serialosc first answers, and again after each "/serialosc/add" or
 // "/serialosc/remove".
 //
+// serialosc may restart, and then has forgotten that request and serves the
+// grid on another port. So every tick asks "/serialosc/list" again, also
+// while a grid is in use. A grid listed on another port than ours is pointed
+// at us again, and notifications are asked for again (a restart took the
+// request). When kUnansweredLimit lists in a row go without our grid, it is
+// let go: "serialosc went away" when nothing came at all, else "no longer
+// listed". When serialosc answers after such a silence, it is said to
+// be back and asked for notifications again.
+//
+// Only what comes from serialosc's own address (127.0.0.1 and its discovery
+// port, the address replies are sent from) is taken as discovery. Ports
+// outside 1 to 65535 and prefixes that do not start with "/" or that hold "#"
+// are refused with a line; numbers must be whole numbers (a key at -0.5 is
+// no key).
+//
 // The grid's prefix and rotation are never set: serialosc keeps them per grid
 // and other applications may rely on them. Only the top-left 8x8 of a larger
 // grid is used.
@@ -39,6 +54,7 @@
 
 #include "LightState.h"
 #include "common/osc/HJOSCArgument.h"
+#include "platform/Udp.h"
 
 namespace velto {
 class HJOSCMessage;
@@ -50,6 +66,9 @@ namespace velto::tools {
 class SerialoscBridge {
   public:
     static constexpr const char* kHost = "127.0.0.1";
+    static constexpr std::uint32_t kHostAddress = 0x7F000001;  // kHost
+    // Ticks (about a second each) in a row without our grid listed before it is let go.
+    static constexpr int kUnansweredLimit = 3;
     static constexpr const char* kPressAddress = "/monome/press";
     static constexpr const char* kLightAddress = "/monome/led";
 
@@ -59,6 +78,7 @@ class SerialoscBridge {
     struct Config {
         std::int32_t listenPort = 0;       // ours, told to serialosc and the grid
         std::optional<std::string> device;  // the grid's id; none: the first grid
+        std::int32_t serialoscPort = 0;     // serialosc's discovery port, on kHost
     };
 
     struct Outgoing {
@@ -84,10 +104,11 @@ class SerialoscBridge {
     // Asks serialosc for its grids.
     Output start();
     // What arrived on our own port, from serialosc or from the grid.
-    Output processGridPacket(const HJOSCPacket& packet);
+    Output processGridPacket(const HJOSCPacket& packet, const Ipv4Endpoint& from);
     // What arrived from Velto.
     Output processVeltoPacket(const HJOSCPacket& packet);
-    // Called about once a second: asks again for what has not come yet.
+    // Called about once a second: asks again for what has not come yet, and
+    // whether serialosc still serves the grid where we think.
     Output tick();
 
     State state() const { return state_; }
@@ -97,7 +118,7 @@ class SerialoscBridge {
     const LightState& lights() const { return lights_; }
 
   private:
-    void processGridMessage(const HJOSCMessage& message,
+    void processGridMessage(const HJOSCMessage& message, bool fromSerialosc,
                             std::vector<std::shared_ptr<HJOSCMessage>>& presses);
     void deviceListed(std::span<const HJOSCArgument> arguments);
     void deviceAdded(std::span<const HJOSCArgument> arguments);
@@ -106,7 +127,11 @@ class SerialoscBridge {
     void connected();
     void disconnected();
 
-    bool wanted(const std::string& id, const std::string& type) const;
+    bool wanted(const std::string& id, const std::string& type);
+    std::optional<std::int32_t> validPort(const std::string& address, const std::string& id,
+                                          std::int32_t port);
+    void gridListed(std::int32_t port);
+    void letGridGo();
     void choose(Grid grid);
     void forgetGrid();
     void serialoscAnswered(bool toOurList);
@@ -130,8 +155,15 @@ class SerialoscBridge {
     std::int32_t height_ = 0;
     LightState lights_;
 
-    bool serialoscSeen_ = false;  // whether serialosc has ever said anything
+    // Whether serialosc has answered since it started or last went quiet.
+    bool serialoscSeen_ = false;
+    bool serialoscAway_ = false;  // said to have gone; to be said back
+    int quietTicks_ = 0;          // ticks since serialosc last said anything
+    int unlistedTicks_ = 0;       // ticks since our grid was last listed
     bool waitingSaid_ = false;
+    bool strangerSaid_ = false;             // discovery from elsewhere, said once
+    std::optional<std::string> refusedPrefix_;  // said once until another comes
+    std::vector<std::string> otherGrids_;   // "id (type)", for a named grid not there
 
     Output output_;
 };
