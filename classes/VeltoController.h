@@ -21,6 +21,7 @@
 
 #include "common/osc/HJOSCArgument.h"
 #include "common/osc/HJOSCListener.h"
+#include "common/osc/HJOSCMessage.h"
 #include "common/osc/HJOSCPacket.h"
 #include "common/osc/HJOSCSender.h"
 #include "platform/Bytes.h"
@@ -96,7 +97,7 @@ private:
     void buildControls();
     std::int32_t storedPortOrDefault(const PortSetting& setting);
     std::unique_ptr<HJOSCListener> makeListener(std::int32_t port);
-    static void queue(HJOSCSender* sender, std::shared_ptr<HJOSCMessage> message);
+    static void queue(HJOSCSender* sender, HJOSCMessage message);
 
     SettingsStore& settings_;
     std::vector<std::unique_ptr<VTControl>> controls_;

@@ -30,11 +30,6 @@ void appendTextHead(std::string& text, Date timeStamp) {
     text += timeStamp.description();
 }
 
-// Whether destroying our reference would destroy a nested bundle.
-bool isLastReferenceToBundle(const std::shared_ptr<HJOSCPacket>& element) {
-    return element && element.use_count() == 1 && element->asBundle() != nullptr;
-}
-
 }  // namespace
 
 std::shared_ptr<HJOSCBundle> HJOSCBundle::bundleWithTimestamp(Date timeStamp) {
@@ -47,29 +42,36 @@ HJOSCBundle::~HJOSCBundle() {
     // Nested bundles that die with this one are taken apart here, level by
     // level, so that each of their destructors finds no bundle left to destroy
     // in turn: no recursion, however deep the nesting.
-    std::vector<std::shared_ptr<HJOSCPacket>> dying;
-    for (auto& element : elements_) {
-        if (isLastReferenceToBundle(element)) dying.push_back(std::move(element));
-    }
-    while (!dying.empty()) {
-        std::shared_ptr<HJOSCPacket> packet = std::move(dying.back());
-        dying.pop_back();
-        for (auto& element : static_cast<HJOSCBundle&>(*packet).elements_) {
-            if (isLastReferenceToBundle(element)) dying.push_back(std::move(element));
+    std::vector<std::shared_ptr<HJOSCBundle>> dying;
+    const auto takeDying = [&dying](std::vector<Element>& elements) {
+        for (auto& element : elements) {
+            auto* bundle = std::get_if<std::shared_ptr<HJOSCBundle>>(&element.packet_);
+            if (bundle != nullptr && bundle->use_count() == 1) dying.push_back(std::move(*bundle));
         }
+    };
+    takeDying(elements_);
+    while (!dying.empty()) {
+        const std::shared_ptr<HJOSCBundle> bundle = std::move(dying.back());
+        dying.pop_back();
+        takeDying(bundle->elements_);
     }
 }
 
-void HJOSCBundle::attachObject(std::shared_ptr<HJOSCPacket> element) {
-    if (!element) return;
+void HJOSCBundle::attachObject(Element element) {
+    if (element.get() == nullptr) return;
     hasElements_ = true;
     elements_.push_back(std::move(element));
 }
 
-void HJOSCBundle::attachObjects(std::vector<std::shared_ptr<HJOSCPacket>> elements) {
+HJOSCMessage& HJOSCBundle::attachMessage(std::string_view address) {
+    hasElements_ = true;
+    return std::get<HJOSCMessage>(elements_.emplace_back(HJOSCMessage(address)).packet_);
+}
+
+void HJOSCBundle::attachObjects(std::vector<Element> elements) {
     hasElements_ = true;
     for (auto& element : elements) {
-        if (element) elements_.push_back(std::move(element));
+        if (element.get() != nullptr) elements_.push_back(std::move(element));
     }
 }
 
@@ -78,7 +80,7 @@ std::optional<Bytes> HJOSCBundle::packetizedData() const {
     // Room for the whole datagram when no element is a bundle; nested ones grow it.
     std::size_t estimate = kHeadSize;
     for (const auto& element : elements_) {
-        const HJOSCMessage* message = element->asMessage();
+        const HJOSCMessage* message = element.asMessage();
         estimate += 4 + (message ? message->encodedSize() : kHeadSize);
     }
     Bytes out;
@@ -105,7 +107,7 @@ bool HJOSCBundle::appendPacketizedData(Bytes& out) const {
             outer.pop_back();
             continue;
         }
-        const HJOSCPacket& element = *level.bundle->elements_[level.next++];
+        const Element& element = level.bundle->elements_[level.next++];
         const std::size_t sizeAt = out.size();
         Utilities::appendUInt(out, 0);
         if (const HJOSCBundle* nested = element.asBundle()) {
@@ -115,11 +117,7 @@ bool HJOSCBundle::appendPacketizedData(Bytes& out) const {
             outer.push_back(level);
             level = Level{nested, 0, sizeAt};
         } else {
-            if (const HJOSCMessage* message = element.asMessage()) {
-                message->appendPacketizedData(out);
-            } else {
-                element.appendPacketizedData(out);
-            }
+            element.asMessage()->appendPacketizedData(out);
             patchSize(out, sizeAt);
         }
     }
@@ -141,14 +139,14 @@ std::string HJOSCBundle::stringRepresentation() const {
             outer.pop_back();
             continue;
         }
-        const HJOSCPacket& element = *level.bundle->elements_[level.next++];
+        const Element& element = level.bundle->elements_[level.next++];
         text += "\n---\n";
         if (const HJOSCBundle* nested = element.asBundle()) {
             appendTextHead(text, nested->timeStamp_);
             outer.push_back(level);
             level = Level{nested, 0};
         } else {
-            text += element.stringRepresentation();
+            text += element->stringRepresentation();
         }
     }
 }

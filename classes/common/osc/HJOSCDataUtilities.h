@@ -12,6 +12,7 @@
 // operations write the same bytes at the end of an existing buffer, so that a
 // whole packet can be built in one allocation. Stateless; any thread.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -41,9 +42,13 @@ public:
     static Bytes paddedDataFromData(ByteView data);
 
     // From the first 4 bytes; 0 (0.0) when there are fewer.
-    static std::int32_t intFromDataBlock(ByteView data);
-    static std::uint32_t uIntFromDataBlock(ByteView data);
-    static float floatFromDataBlock(ByteView data);
+    static std::int32_t intFromDataBlock(ByteView data) {
+        return static_cast<std::int32_t>(uIntFromDataBlock(data));
+    }
+    static std::uint32_t uIntFromDataBlock(ByteView data) {
+        return data.size() < 4 ? 0 : loadUInt(data.data());
+    }
+    static float floatFromDataBlock(ByteView data) { return std::bit_cast<float>(uIntFromDataBlock(data)); }
     // All bytes as ASCII, NULs stripped from both ends (inner NULs stay). Bytes
     // that are not ASCII make the text unreadable: the empty text here, none
     // from asciiStringFromDataBlock.

@@ -78,10 +78,7 @@ bool HJOSCSender::sendOSCPacket(const HJOSCPacket& packet) {
     return sendEncoded(encodeBuffer_, packet);
 }
 
-void HJOSCSender::addOSCMessage(std::shared_ptr<HJOSCMessage> message) {
-    if (!message) {
-        return;
-    }
+void HJOSCSender::addOSCMessage(HJOSCMessage message) {
     if (!mainBundle_) {
         mainBundle_ = HJOSCBundle::bundleWithTimestamp(loop_.clock().date());
         armFlush();
