@@ -27,15 +27,11 @@ std::shared_ptr<HJOSCArgument> HJOSCArgument::argumentWithDataBlob(ByteView blob
 }
 
 HJOSCArgument HJOSCArgument::withInt(std::int32_t value) {
-    HJOSCArgument argument;
-    argument.setIntValue(value);
-    return argument;
+    return HJOSCArgument('i', static_cast<std::uint32_t>(value));
 }
 
 HJOSCArgument HJOSCArgument::withFloat(float value) {
-    HJOSCArgument argument;
-    argument.setFloatValue(value);
-    return argument;
+    return HJOSCArgument('f', std::bit_cast<std::uint32_t>(value));
 }
 
 HJOSCArgument HJOSCArgument::withString(std::string_view text) {
@@ -71,15 +67,11 @@ void HJOSCArgument::setStringValue(std::string_view text) {
 }
 
 void HJOSCArgument::setIntValue(std::int32_t value) {
-    type_ = 'i';
-    data_.assignZeroed(4);
-    Utilities::storeUInt(data_.data(), static_cast<std::uint32_t>(value));
+    *this = HJOSCArgument('i', static_cast<std::uint32_t>(value));
 }
 
 void HJOSCArgument::setFloatValue(float value) {
-    type_ = 'f';
-    data_.assignZeroed(4);
-    Utilities::storeUInt(data_.data(), std::bit_cast<std::uint32_t>(value));
+    *this = HJOSCArgument('f', std::bit_cast<std::uint32_t>(value));
 }
 
 void HJOSCArgument::setDataBlobValue(ByteView blob) {

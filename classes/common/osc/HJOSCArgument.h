@@ -42,6 +42,10 @@ public:
     HJOSCArgument() = default;  // type 0, no data
     // Holds `data` as its encoding, taken as it is (withTypeAndData).
     HJOSCArgument(char type, ByteView data) : type_(type) { data_.append(data.data(), data.data() + data.size()); }
+    // A 4-byte atom ('i', 'f') from the word that it holds.
+    HJOSCArgument(char type, std::uint32_t word) : type_(type) {
+        HJOSCDataUtilities::storeUInt(data_.extend(4), word);
+    }
 
     // Each sets the type, then the data to the value's atom.
     void setStringValue(std::string_view text);  // non-ASCII text: the empty string

@@ -57,15 +57,17 @@ HJOSCBundle::~HJOSCBundle() {
     }
 }
 
-void HJOSCBundle::attachObject(Element element) {
-    if (element.get() == nullptr) return;
-    hasElements_ = true;
-    elements_.push_back(std::move(element));
+void HJOSCBundle::attachObject(std::shared_ptr<HJOSCBundle> bundle) {
+    if (bundle) attachElement(std::move(bundle));
+}
+
+void HJOSCBundle::attachObject(const Element& element) {
+    if (element.get() != nullptr) attachElement(element);
 }
 
 HJOSCMessage& HJOSCBundle::attachMessage(std::string_view address) {
-    hasElements_ = true;
-    return std::get<HJOSCMessage>(elements_.emplace_back(HJOSCMessage(address)).packet_);
+    attachElement(std::in_place_type<HJOSCMessage>, address);
+    return std::get<HJOSCMessage>(elements_.back().packet_);
 }
 
 void HJOSCBundle::attachObjects(std::vector<Element> elements) {

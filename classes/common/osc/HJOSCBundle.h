@@ -11,6 +11,8 @@
 
 #include <cstddef>
 #include <memory>
+#include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -25,8 +27,12 @@ public:
     // One element: reached like a pointer to the packet it holds.
     class Element {
     public:
-        Element(HJOSCMessage message) : packet_(std::move(message)) {}
+        Element(HJOSCMessage&& message) : packet_(std::move(message)) {}
+        Element(const HJOSCMessage& message) : packet_(message) {}
         Element(std::shared_ptr<HJOSCBundle> bundle) : packet_(std::move(bundle)) {}
+        // The message HJOSCMessage(address), made in place.
+        Element(std::in_place_type_t<HJOSCMessage>, std::string_view address)
+            : packet_(std::in_place_type<HJOSCMessage>, address) {}
 
         const HJOSCMessage* asMessage() const { return std::get_if<HJOSCMessage>(&packet_); }
         const HJOSCBundle* asBundle() const;
@@ -51,7 +57,10 @@ public:
     Date timeStamp() const { return timeStamp_; }
     void setTimeStamp(Date timeStamp) { timeStamp_ = timeStamp; }
 
-    void attachObject(Element element);  // a null bundle is ignored
+    void attachObject(HJOSCMessage&& message) { attachElement(std::move(message)); }
+    void attachObject(const HJOSCMessage& message) { attachElement(message); }
+    void attachObject(std::shared_ptr<HJOSCBundle> bundle);  // null is ignored
+    void attachObject(const Element& element);               // a null bundle is ignored
     // Made in place at the end of the list; returned for its arguments.
     HJOSCMessage& attachMessage(std::string_view address);
     // Creates the list even when `elements` is empty; null bundles in it are skipped.
@@ -69,6 +78,12 @@ public:
     const HJOSCBundle* asBundle() const override { return this; }
 
 private:
+    template <typename... Args>
+    void attachElement(Args&&... args) {
+        hasElements_ = true;
+        elements_.emplace_back(std::forward<Args>(args)...);
+    }
+
     Date timeStamp_;
     std::vector<Element> elements_;
     bool hasElements_ = false;

@@ -120,7 +120,7 @@ bool readArguments(ByteView data, std::string_view tags, Position end, HJOSCMess
     message.reserveArguments(std::min<std::size_t>(tags.size() - 1, (data.size() - end) / 4 + 1));
     for (const char tag : tags.substr(1)) {
         if ((tag == 'i' || tag == 'f') && fits(data, end, 4)) {  // most arguments: the atom as it stands
-            message.attachArgument(tag, data.subspan(end, 4));
+            message.attachArgument(tag, Utilities::loadUInt(data.data() + end));
             end += 4;
             continue;
         }

@@ -40,16 +40,19 @@ public:
     const HJOSCAddress& address() const { return address_; }
     void setAddress(HJOSCAddress address);
 
-    void attachArgument(HJOSCArgument argument) {
+    void attachArgument(HJOSCArgument&& argument) {
         hasArguments_ = true;
         arguments_.push_back(std::move(argument));
     }
+    void attachArgument(const HJOSCArgument& argument) {
+        hasArguments_ = true;
+        arguments_.push_back(argument);
+    }
     void attachArgument(const std::shared_ptr<HJOSCArgument>& argument);  // null is ignored
     // The argument HJOSCArgument(type, data), made in place.
-    void attachArgument(char type, ByteView data) {
-        hasArguments_ = true;
-        arguments_.emplace_back(type, data);
-    }
+    void attachArgument(char type, ByteView data) { emplaceArgument(type, data); }
+    // The 4-byte argument HJOSCArgument(type, word), made in place.
+    void attachArgument(char type, std::uint32_t word) { emplaceArgument(type, word); }
     // Creates the list even when `arguments` is empty.
     void attachArguments(std::vector<HJOSCArgument> arguments);
     // Room for `count` arguments in all, so that attaching them moves nothing.
@@ -71,6 +74,12 @@ public:
     const HJOSCMessage* asMessage() const override { return this; }
 
 private:
+    template <typename... Args>
+    void emplaceArgument(Args&&... args) {
+        hasArguments_ = true;
+        arguments_.emplace_back(std::forward<Args>(args)...);
+    }
+
     HJOSCAddress address_;
     SmallVector<HJOSCArgument, kInlineArguments> arguments_;
     bool hasArguments_ = false;

@@ -43,7 +43,10 @@ public:
         }
         return *this;
     }
-    ~SmallVector() { release(); }
+    ~SmallVector() {
+        std::destroy(begin(), end());
+        if (!isInline()) std::allocator<T>().deallocate(begin_, capacity_);
+    }
 
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
@@ -86,6 +89,15 @@ public:
         } else {
             for (; first != last; ++first) emplace_back(*first);
         }
+    }
+
+    // Appends `count` elements left as they are, for the caller to fill in
+    // (bytes and the like only), and returns the first of them.
+    T* extend(std::size_t count) requires std::is_trivially_copyable_v<T> {
+        reserve(size_ + count);
+        T* first = begin_ + size_;
+        size_ += static_cast<std::uint32_t>(count);
+        return first;
     }
 
     // `count` elements, each value-initialised (zero for bytes).
