@@ -78,6 +78,9 @@ public:
     const HJOSCBundle* asBundle() const override { return this; }
 
 private:
+    // The length of the encoding; the bundle has elements.
+    std::size_t encodedSize() const;
+
     template <typename... Args>
     void attachElement(Args&&... args) {
         hasElements_ = true;

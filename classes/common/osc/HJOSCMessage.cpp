@@ -48,11 +48,15 @@ std::optional<Bytes> HJOSCMessage::packetizedData() const {
 }
 
 bool HJOSCMessage::appendPacketizedData(Bytes& out) const {
-    const std::string_view text = address_.wireText();
-    const auto arguments = attachedObjects();
     const std::size_t at = out.size();
     out.resize(at + encodedSize());  // zero-filled, so every padding NUL is already in place
-    std::uint8_t* p = out.data() + at;
+    writeEncoding(out.data() + at);
+    return true;
+}
+
+std::uint8_t* HJOSCMessage::writeEncoding(std::uint8_t* p) const {
+    const std::string_view text = address_.wireText();
+    const auto arguments = attachedObjects();
     if (!text.empty()) std::memcpy(p, text.data(), text.size());
     p += HJOSCDataUtilities::paddedLength(text.size());
     p[0] = ',';
@@ -65,7 +69,7 @@ bool HJOSCMessage::appendPacketizedData(Bytes& out) const {
         if (!data.empty()) std::memcpy(p, data.data(), data.size());
         p += data.size();
     }
-    return true;
+    return p;
 }
 
 std::string HJOSCMessage::stringRepresentation() const {

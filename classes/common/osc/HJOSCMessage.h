@@ -67,6 +67,9 @@ public:
     // The length of the encoding.
     std::size_t encodedSize() const;
 
+    // Writes the encoding over the encodedSize() zero bytes at `at`; returns their end.
+    std::uint8_t* writeEncoding(std::uint8_t* at) const;
+
     std::optional<Bytes> packetizedData() const override;
     bool appendPacketizedData(Bytes& out) const override;
     // "MESSAGE:\naddress:/monome/led\n types:,iii\ni { 3 }..." without a final newline.

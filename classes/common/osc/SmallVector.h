@@ -144,7 +144,14 @@ private:
             return;
         }
         if constexpr (std::is_trivially_copyable_v<T>) {
-            std::memcpy(inline_, other.inline_, sizeof inline_);
+            // Fixed sizes, copied without a call. Just 4 bytes when no more are
+            // used: a word just stored there is then read back as it was
+            // stored, not stalled on by a wider read.
+            if (other.size_ * sizeof(T) <= 4 && sizeof inline_ >= 4) {
+                std::memcpy(inline_, other.inline_, 4);
+            } else {
+                std::memcpy(inline_, other.inline_, sizeof inline_);
+            }
         } else {
             std::uninitialized_move(other.begin(), other.end(), begin_);
         }
