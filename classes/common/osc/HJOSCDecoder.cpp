@@ -162,19 +162,19 @@ bool nextElement(ByteView bundle, Position& position, ByteView& element) {
 // end is ignored.
 bool hasNextElement(ByteView bundle, Position position) { return position + 1 < bundle.size(); }
 
-// A bundle with the time stamp of `head` (at least 16 bytes), with room for
-// the elements that it seems to hold: they are then made in place, in one
-// allocation for all the messages of the bundle.
-std::unique_ptr<HJOSCBundle> makeBundle(ByteView head) {
-    auto bundle = std::make_unique<HJOSCBundle>(Utilities::dateFromNTPTimestamp(head.subspan(8, 8)));
+// The time stamp in a bundle's head (at least 16 bytes).
+Date timeStampOf(ByteView head) { return Utilities::dateFromNTPTimestamp(head.subspan(8, 8)); }
+
+// Room for the elements that the bundle in `data` seems to hold: they are
+// then made in place, in one allocation for all the messages of the bundle.
+void reserveElements(HJOSCBundle& bundle, ByteView data) {
     std::size_t count = 0;
     ByteView element;
     for (Position position = kBundleHeadSize;
-         hasNextElement(head, position) && nextElement(head, position, element);) {
+         hasNextElement(data, position) && nextElement(data, position, element);) {
         if (!element.empty()) ++count;
     }
-    bundle->reserveObjects(count);
-    return bundle;
+    bundle.reserveObjects(count);
 }
 
 std::unique_ptr<HJOSCBundle> decodeBundle(ByteView data, Failure& failure) {
@@ -186,7 +186,8 @@ std::unique_ptr<HJOSCBundle> decodeBundle(ByteView data, Failure& failure) {
         Position position;
     };
     std::vector<Level> outer;  // the bundles that `level` is nested in
-    auto root = makeBundle(data);
+    auto root = std::make_unique<HJOSCBundle>(timeStampOf(data));
+    reserveElements(*root, data);
     Level level{root.get(), data, kBundleHeadSize};
     for (;;) {
         if (!hasNextElement(level.data, level.position)) {
@@ -200,7 +201,8 @@ std::unique_ptr<HJOSCBundle> decodeBundle(ByteView data, Failure& failure) {
         if (element.empty()) continue;  // no packet: left out
         if (element[0] == '#') {
             if (element.size() < kBundleHeadSize) return nullptr;
-            std::shared_ptr<HJOSCBundle> nested = makeBundle(element);
+            auto nested = std::make_shared<HJOSCBundle>(timeStampOf(element));
+            reserveElements(*nested, element);
             HJOSCBundle* inner = nested.get();
             level.bundle->attachObject(std::move(nested));
             outer.push_back(level);
