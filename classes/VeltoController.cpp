@@ -335,28 +335,28 @@ bool VeltoController::processStagevueAtAddressWithArguments(const std::string& a
 
 // --- Outbound ----------------------------------------------------------------
 
-void VeltoController::queue(HJOSCSender* sender, std::shared_ptr<HJOSCMessage> message) {
-    if (sender != nullptr && message) sender->addOSCMessage(std::move(message));
+void VeltoController::queue(HJOSCSender* sender, HJOSCMessage message) {
+    if (sender != nullptr) sender->addOSCMessage(std::move(message));
 }
 
 void VeltoController::sendMessageWithAddress(std::string_view address) {
     if (sharedController == nullptr) return;
-    queue(sharedController->stagevueSender(), HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString(address)));
+    queue(sharedController->stagevueSender(), HJOSCMessage(address));
 }
 
 void VeltoController::sendMessageWithAddressAndValue(std::string_view address, float value) {
     if (sharedController == nullptr) return;
-    auto message = HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString(address));
-    message->attachArgument(HJOSCArgument::withFloat(value));
+    HJOSCMessage message(address);
+    message.attachArgument(HJOSCArgument::withFloat(value));
     queue(sharedController->stagevueSender(), std::move(message));
 }
 
 void VeltoController::setLightAtXAndYWithState(std::uint32_t x, std::uint32_t y, std::int8_t state) {
     if (sharedController == nullptr) return;
-    auto message = HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString(kLightAddress));
-    message->attachArgument(HJOSCArgument::withInt(static_cast<std::int32_t>(x)));
-    message->attachArgument(HJOSCArgument::withInt(static_cast<std::int32_t>(7u - y)));
-    message->attachArgument(HJOSCArgument::withInt(state));
+    HJOSCMessage message(kLightAddress);
+    message.attachArgument(HJOSCArgument::withInt(static_cast<std::int32_t>(x)));
+    message.attachArgument(HJOSCArgument::withInt(static_cast<std::int32_t>(7u - y)));
+    message.attachArgument(HJOSCArgument::withInt(state));
     queue(sharedController->monomeSender(), std::move(message));
 }
 

@@ -23,6 +23,7 @@
 
 #include "common/osc/HJOSCArgument.h"
 #include "common/osc/HJOSCListener.h"
+#include "common/osc/HJOSCMessage.h"
 #include "common/osc/HJOSCPacket.h"
 #include "common/osc/HJOSCSender.h"
 #include "platform/Bytes.h"
@@ -127,7 +128,7 @@ private:
     std::unique_ptr<HJOSCListener> makeListener(std::int32_t port,
                                                 std::shared_ptr<HJOSCListenerDelegate>& portTap);
     void noteHeardFromVideoApp();
-    static void queue(HJOSCSender* sender, std::shared_ptr<HJOSCMessage> message);
+    static void queue(HJOSCSender* sender, HJOSCMessage message);
 
     SettingsStore& settings_;
     std::vector<std::unique_ptr<VTControl>> controls_;

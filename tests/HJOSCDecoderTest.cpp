@@ -109,8 +109,8 @@ TEST(HJOSCDecoderTest, AddressIsNotCheckedAndKeepsInnerNuls) {
 
 TEST(HJOSCDecoderTest, DecodedPacketsOwnTheirBytesAndOutliveTheirBundle) {
     Bytes bytes = bundleOf({kLed, raw("/s\0\0,sb\0hello\0\0\0\0\0\0\x01\x7f\0\0\0"), bundleOf({led(4, 0, 0)})});
-    std::shared_ptr<HJOSCPacket> text;
-    std::shared_ptr<HJOSCPacket> nested;
+    std::optional<HJOSCBundle::Element> text;
+    std::optional<HJOSCBundle::Element> nested;
     {
         const auto packet = decode(bytes);
         ASSERT_NE(packet, nullptr);
@@ -120,7 +120,7 @@ TEST(HJOSCDecoderTest, DecodedPacketsOwnTheirBytesAndOutliveTheirBundle) {
     }
     EXPECT_EQ(text->asMessage()->attachedObjects()[0].stringValue(), "hello");
     EXPECT_EQ(text->asMessage()->attachedObjects()[1].dataBlobValue(), hex("7f"));
-    EXPECT_EQ(intsOf(*nested), (Ints{4, 0, 0}));
+    EXPECT_EQ(intsOf(**nested), (Ints{4, 0, 0}));
 }
 
 // --- Failures, by kind -------------------------------------------------------------------
@@ -299,7 +299,7 @@ TEST(HJOSCDeepNestingTest, BundlesNestedFarDeeperThanADatagramAllowsNeedNoStack)
         current->attachObject(std::move(inner));
         current = next;
     }
-    current->attachObject(decode(kLed));
+    current->attachObject(*decode(kLed)->asMessage());
     const auto encoded = outermost->packetizedData();
     ASSERT_TRUE(encoded.has_value());
     EXPECT_EQ(encoded->size(), kLevels * 20 + kLed.size());

@@ -21,7 +21,7 @@ std::shared_ptr<HJOSCBundle> twoMessageBundle() {
     for (const char* address : {"/monome/press", "/layer1/opacity"}) {
         auto message = HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString(address));
         message->attachArgument(HJOSCArgument::withInt(3));
-        bundle->attachObject(message);
+        bundle->attachObject(*message);
     }
     return bundle;
 }

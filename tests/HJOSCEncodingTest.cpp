@@ -24,9 +24,9 @@ using Utilities = HJOSCDataUtilities;
 using test::concat;
 using test::hex;
 
-std::shared_ptr<HJOSCMessage> led(int x, int y, int state) {
-    auto message = std::make_shared<HJOSCMessage>(HJOSCAddress("/monome/led"));
-    message->attachArguments({HJOSCArgument::withInt(x), HJOSCArgument::withInt(y), HJOSCArgument::withInt(state)});
+HJOSCMessage led(int x, int y, int state) {
+    HJOSCMessage message("/monome/led");
+    message.attachArguments({HJOSCArgument::withInt(x), HJOSCArgument::withInt(y), HJOSCArgument::withInt(state)});
     return message;
 }
 
@@ -164,9 +164,9 @@ TEST(HJOSCArgumentTest, StorageAroundTheInlineLimitSurvivesCopiesMovesAndSelfAss
 // --- Messages ----------------------------------------------------------------------
 
 TEST(HJOSCMessageEncodingTest, LedMessageIsThirtyTwoBytesAndAppendsAfterWhatTheBufferHeld) {
-    EXPECT_EQ(led(3, 5, 1)->packetizedData(), kLedMessage);
+    EXPECT_EQ(led(3, 5, 1).packetizedData(), kLedMessage);
     Bytes buffer = hex("aa bb");
-    EXPECT_TRUE(led(3, 5, 1)->appendPacketizedData(buffer));
+    EXPECT_TRUE(led(3, 5, 1).appendPacketizedData(buffer));
     EXPECT_EQ(buffer, concat({hex("aa bb"), kLedMessage}));
 }
 
@@ -245,7 +245,6 @@ TEST(HJOSCBundleEncodingTest, LedMessageInABundleIsFiftyTwoBytes) {
     EXPECT_EQ(bundle->packetizedData(), concat({kBundleHead, hex("00 00 00 20"), kLedMessage}));
 }
 
-class BarePacket : public HJOSCPacket {};
 
 TEST(HJOSCBundleEncodingTest, BundleWithoutElementsHasNoEncodingAndIsWrittenAsSizeZero) {
     HJOSCBundle bundle(Date{0.5});
@@ -254,25 +253,22 @@ TEST(HJOSCBundleEncodingTest, BundleWithoutElementsHasNoEncodingAndIsWrittenAsSi
     EXPECT_EQ(buffer, hex("01"));
     bundle.attachObjects({});
     EXPECT_EQ(bundle.packetizedData(), std::nullopt);
-    // So is a packet that is neither message nor bundle.
-    for (const auto& empty :
-         std::vector<std::shared_ptr<HJOSCPacket>>{std::make_shared<HJOSCBundle>(Date{1.0}), std::make_shared<BarePacket>()}) {
-        HJOSCBundle outer(Date{0.5});
-        outer.attachObject(empty);
-        EXPECT_EQ(outer.packetizedData(), concat({kBundleHead, hex("00 00 00 00")}));
-    }
+    HJOSCBundle outer(Date{0.5});
+    outer.attachObject(std::make_shared<HJOSCBundle>(Date{1.0}));
+    EXPECT_EQ(outer.packetizedData(), concat({kBundleHead, hex("00 00 00 00")}));
 }
 
 TEST(HJOSCBundleEncodingTest, NestedBundlesCarryTheirOwnSizesAndTimeTags) {
     const auto inner = std::make_shared<HJOSCBundle>(Date{1.25});
-    inner->attachObjects({led(0, 0, 1), nullptr, led(1, 1, 0)});
+    const std::shared_ptr<HJOSCBundle> null;
+    inner->attachObjects({led(0, 0, 1), null, led(1, 1, 0)});
     const auto outer = std::make_shared<HJOSCBundle>(Date{0.5});
     outer->attachObject(led(3, 5, 1));
     outer->attachObject(inner);
-    outer->attachObject(nullptr);
+    outer->attachObject(null);
     EXPECT_EQ(outer->attachedObjects().size(), 2u);
     const Bytes innerBytes = concat({hex("23 62 75 6e 64 6c 65 00 bd fa 47 01 40 00 00 00 00 00 00 20"),
-                                     *led(0, 0, 1)->packetizedData(), hex("00 00 00 20"), *led(1, 1, 0)->packetizedData()});
+                                     *led(0, 0, 1).packetizedData(), hex("00 00 00 20"), *led(1, 1, 0).packetizedData()});
     const Bytes outerBytes = concat({kBundleHead, hex("00 00 00 20"), kLedMessage, hex("00 00 00 58"), innerBytes});
     EXPECT_EQ(outer->packetizedData(), outerBytes);
     // Appended after other bytes, sizes stay relative to the elements.

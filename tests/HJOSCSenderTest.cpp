@@ -27,15 +27,15 @@ using namespace std::chrono_literals;
 
 constexpr double kStartDate = 1000.0;
 
-std::shared_ptr<HJOSCMessage> intMessage(const std::string& address, std::int32_t value) {
-    auto message = HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString(address));
-    message->attachArgument(HJOSCArgument::withInt(value));
+HJOSCMessage intMessage(const std::string& address, std::int32_t value) {
+    HJOSCMessage message(address);
+    message.attachArgument(HJOSCArgument::withInt(value));
     return message;
 }
 
-std::shared_ptr<HJOSCMessage> blobMessage(std::int32_t index, std::size_t blobSize) {
+HJOSCMessage blobMessage(std::int32_t index, std::size_t blobSize) {
     auto message = intMessage("/b", index);
-    message->attachArgument(HJOSCArgument::withDataBlob(Bytes(blobSize, 0xAB)));
+    message.attachArgument(HJOSCArgument::withDataBlob(Bytes(blobSize, 0xAB)));
     return message;
 }
 
@@ -84,8 +84,8 @@ protected:
     // must be the first datagram that arrives (loopback keeps the order).
     void expectNothingSentYet() {
         const auto marker = intMessage("/marker", 0);
-        ASSERT_TRUE(sender->sendOSCPacket(*marker));
-        EXPECT_EQ(peer.receive(), marker->packetizedData()) << "something was sent before the marker";
+        ASSERT_TRUE(sender->sendOSCPacket(marker));
+        EXPECT_EQ(peer.receive(), marker.packetizedData()) << "something was sent before the marker";
     }
 
     void expectStampedAt(Date stamp, Duration offset) const {
@@ -187,13 +187,13 @@ TEST_F(HJOSCSenderTest, OnlyTheLowSixteenBitsOfThePortCount) {
     for (const std::int32_t port : {peer.port() + 65536, peer.port() - 65536}) {
         const auto wrapped = HJOSCSender::senderWithDestinationHostName("127.0.0.1", port);
         ASSERT_NE(wrapped, nullptr);
-        ASSERT_TRUE(wrapped->sendOSCPacket(*intMessage("/wrapped", port)));
+        ASSERT_TRUE(wrapped->sendOSCPacket(intMessage("/wrapped", port)));
         EXPECT_TRUE(peer.receive().has_value()) << port;
     }
 }
 
 TEST_F(HJOSCSenderTest, SendOSCPacketRefusesWhatNoDatagramCanHold) {
-    EXPECT_FALSE(sender->sendOSCPacket(*blobMessage(1, 70000)));
+    EXPECT_FALSE(sender->sendOSCPacket(blobMessage(1, 70000)));
     expectNothingSentYet();
 }
 

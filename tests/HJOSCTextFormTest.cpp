@@ -44,14 +44,14 @@ INSTANTIATE_TEST_SUITE_P(
         DescriptionCase{"UnknownType", typed('d', Bytes(8, 0)), "no arg value"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-std::shared_ptr<HJOSCMessage> led(int x, int y, int state) {
-    auto message = std::make_shared<HJOSCMessage>(HJOSCAddress("/monome/led"));
-    message->attachArguments({HJOSCArgument::withInt(x), HJOSCArgument::withInt(y), HJOSCArgument::withInt(state)});
+HJOSCMessage led(int x, int y, int state) {
+    HJOSCMessage message("/monome/led");
+    message.attachArguments({HJOSCArgument::withInt(x), HJOSCArgument::withInt(y), HJOSCArgument::withInt(state)});
     return message;
 }
 
 TEST(HJOSCTextFormTest, MessageShowsAddressTypesAndOneLinePerArgument) {
-    EXPECT_EQ(led(3, 5, 1)->stringRepresentation(),
+    EXPECT_EQ(led(3, 5, 1).stringRepresentation(),
               "MESSAGE:\naddress:/monome/led\n types:,iii\ni { 3 }\ni { 5 }\ni { 1 }");
 }
 

@@ -42,7 +42,10 @@ std::shared_ptr<HJOSCMessage> message(const std::string& address, std::vector<Ar
 
 std::shared_ptr<HJOSCBundle> bundle(std::vector<std::shared_ptr<HJOSCPacket>> elements) {
     auto result = std::make_shared<HJOSCBundle>(Date{1000.0});
-    result->attachObjects(std::move(elements));
+    for (auto& element : elements) {
+        if (const HJOSCMessage* m = element->asMessage()) result->attachObject(*m);
+        else result->attachObject(std::static_pointer_cast<HJOSCBundle>(element));
+    }
     return result;
 }
 
@@ -284,7 +287,7 @@ TEST_F(SerialoscBridgeTest, LightsBecomeLedSetsInOrderAndOneBundleStaysOneBundle
 TEST_F(SerialoscBridgeTest, BundleTooLargeForOneDatagramIsSplitInOrder) {
     ASSERT_NO_FATAL_FAILURE(startReady());
     auto big = std::make_shared<HJOSCBundle>(Date{7.0});
-    for (int i = 0; i < 500; ++i) big->attachObject(message("/monome/led", {i % 8, i / 8 % 8, i % 2}));
+    for (int i = 0; i < 500; ++i) big->attachObject(*message("/monome/led", {i % 8, i / 8 % 8, i % 2}));
     const auto output = bridge_.processVeltoPacket(*big);
     ASSERT_GT(output.packets.size(), 1u);
     int next = 0;

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "support/BridgeFixture.h"
@@ -80,6 +82,16 @@ TEST_F(VTVerticalFaderTest, SecondPressRestartsFromTheLevelReachedWithItsOwnDura
     ASSERT_EQ(rest.values.size(), 19u);
     EXPECT_EQ(rest.values.back().value, 50.0f);
     EXPECT_FALSE(fader->isFading());
+}
+
+TEST_F(VTVerticalFaderTest, FadeLevelsAreTheSameBitsOnEveryTarget) {
+    // 21.5 toward 100 in 1560 ms, third tick: 100 p + (1 - p) 21.5 with
+    // p = 0.0480769239 is 25.2740402; a fused multiply-add gives 25.2740383.
+    report(21.5f);
+    press(3);
+    const auto values = ticksFor(75ms).values;
+    ASSERT_EQ(values.size(), 3u);
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(values[2].value), 0x41ca313cu);
 }
 
 TEST_F(VTVerticalFaderTest, PressOrReleaseWithinOneOfTheLevelEndsOnTheFirstTick) {

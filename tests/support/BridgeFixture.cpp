@@ -29,7 +29,10 @@ std::shared_ptr<HJOSCMessage> makeMessage(std::string_view address, std::vector<
 
 std::shared_ptr<HJOSCBundle> makeBundle(std::vector<std::shared_ptr<HJOSCPacket>> elements, Date timeStamp) {
     auto bundle = HJOSCBundle::bundleWithTimestamp(timeStamp);
-    for (auto& element : elements) bundle->attachObject(std::move(element));
+    for (auto& element : elements) {
+        if (const HJOSCMessage* message = element->asMessage()) bundle->attachObject(*message);
+        else bundle->attachObject(std::static_pointer_cast<HJOSCBundle>(element));
+    }
     return bundle;
 }
 

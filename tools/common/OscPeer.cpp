@@ -72,8 +72,8 @@ std::shared_ptr<OscPeer> OscPeer::open(std::int32_t listenPort, std::int32_t sen
 std::uint16_t OscPeer::listenPort() const { return listener_->localPort(); }
 
 void OscPeer::send(std::string_view address, std::vector<HJOSCArgument> arguments) {
-    auto message = std::make_shared<HJOSCMessage>(HJOSCAddress(address));
-    if (!arguments.empty()) message->attachArguments(std::move(arguments));
+    HJOSCMessage message(address);
+    if (!arguments.empty()) message.attachArguments(std::move(arguments));
     sender_->addOSCMessage(std::move(message));
 }
 

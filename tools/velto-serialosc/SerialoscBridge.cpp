@@ -453,7 +453,7 @@ void SerialoscBridge::emitGroup(Destination to, const HJOSCPacket& source,
             bundle = std::make_shared<HJOSCBundle>(incoming->timeStamp());
             size = kBundleHeadSize;
         }
-        bundle->attachObject(std::move(message));
+        bundle->attachObject(std::move(*message));
         size += element;
     }
     emit(to, std::move(bundle));

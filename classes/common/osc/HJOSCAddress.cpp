@@ -26,10 +26,6 @@ void HJOSCAddress::setAddress(std::string_view text) {
     ascii_ = HJOSCDataUtilities::isASCII(text);
 }
 
-std::size_t HJOSCAddress::encodedSize() const {
-    return HJOSCDataUtilities::paddedLength(wireText().size());
-}
-
 void HJOSCAddress::appendPacketizedData(Bytes& out) const {
     HJOSCDataUtilities::appendString(out, wireText());
 }

@@ -31,7 +31,7 @@ public:
     // The string atom of the text.
     Bytes packetizedData() const;
     // Length of that atom, and the atom written at the end of `out`.
-    std::size_t encodedSize() const;
+    std::size_t encodedSize() const { return (wireText().size() / 4 + 1) * 4; }
     void appendPacketizedData(Bytes& out) const;
 
     friend bool operator==(const HJOSCAddress& a, const HJOSCAddress& b) {

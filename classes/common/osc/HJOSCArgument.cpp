@@ -3,7 +3,6 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 
 #include "common/osc/HJOSCDataUtilities.h"
 #include "platform/Log.h"
@@ -29,15 +28,11 @@ std::shared_ptr<HJOSCArgument> HJOSCArgument::argumentWithDataBlob(ByteView blob
 }
 
 HJOSCArgument HJOSCArgument::withInt(std::int32_t value) {
-    HJOSCArgument argument;
-    argument.setIntValue(value);
-    return argument;
+    return HJOSCArgument('i', static_cast<std::uint32_t>(value));
 }
 
 HJOSCArgument HJOSCArgument::withFloat(float value) {
-    HJOSCArgument argument;
-    argument.setFloatValue(value);
-    return argument;
+    return HJOSCArgument('f', std::bit_cast<std::uint32_t>(value));
 }
 
 HJOSCArgument HJOSCArgument::withString(std::string_view text) {
@@ -56,83 +51,40 @@ HJOSCArgument HJOSCArgument::withTypeAndData(char type, ByteView data) {
     return HJOSCArgument(type, data);
 }
 
-HJOSCArgument::HJOSCArgument(const HJOSCArgument& other) : type_(other.type_) {
-    setData(other.data());
-}
-
-HJOSCArgument& HJOSCArgument::operator=(const HJOSCArgument& other) {
-    if (this != &other) {
-        type_ = other.type_;
-        setData(other.data());
-    }
-    return *this;
-}
-
-std::uint8_t* HJOSCArgument::resize(std::size_t size) {
-    if (size <= kInlineCapacity) {
-        heap_.reset();
-    } else {
-        heap_ = std::make_unique_for_overwrite<std::uint8_t[]>(size);
-    }
-    size_ = static_cast<std::uint32_t>(size);
-    return heap_ ? heap_.get() : inline_;
-}
-
-bool HJOSCArgument::holds(ByteView bytes) const {
-    const std::less<const std::uint8_t*> before;
-    return !bytes.empty() && !before(bytes.data(), storage()) &&
-           before(bytes.data(), storage() + size_);
-}
-
 void HJOSCArgument::setData(ByteView data) {
-    if (holds(data)) {
-        // Our own bytes: copy them out before the storage changes.
-        const Bytes copy(data.begin(), data.end());
-        setData(copy);
-        return;
-    }
-    std::uint8_t* at = resize(data.size());
-    if (!data.empty()) std::memcpy(at, data.data(), data.size());
+    // Through a fresh buffer: `data` may lie in our own.
+    Data copy;
+    copy.append(data.data(), data.data() + data.size());
+    data_ = std::move(copy);
 }
 
 void HJOSCArgument::setStringValue(std::string_view text) {
     type_ = 's';
     if (!Utilities::isASCII(text)) text = {};
-    const std::size_t size = Utilities::paddedLength(text.size());
-    std::uint8_t* at = resize(size);
-    std::memset(at + text.size(), 0, size - text.size());
-    if (!text.empty()) std::memcpy(at, text.data(), text.size());
+    Data atom;
+    atom.assignZeroed(Utilities::paddedLength(text.size()));
+    if (!text.empty()) std::memcpy(atom.data(), text.data(), text.size());
+    data_ = std::move(atom);
 }
 
 void HJOSCArgument::setIntValue(std::int32_t value) {
-    type_ = 'i';
-    Utilities::storeUInt(resize(4), static_cast<std::uint32_t>(value));
+    *this = HJOSCArgument('i', static_cast<std::uint32_t>(value));
 }
 
 void HJOSCArgument::setFloatValue(float value) {
-    type_ = 'f';
-    Utilities::storeUInt(resize(4), std::bit_cast<std::uint32_t>(value));
+    *this = HJOSCArgument('f', std::bit_cast<std::uint32_t>(value));
 }
 
 void HJOSCArgument::setDataBlobValue(ByteView blob) {
     type_ = 'b';
-    if (holds(blob)) {
-        const Bytes copy(blob.begin(), blob.end());
-        setDataBlobValue(copy);
-        return;
-    }
-    const std::size_t size = 4 + Utilities::paddedLength(blob.size());
-    std::uint8_t* at = resize(size);
-    Utilities::storeUInt(at, static_cast<std::uint32_t>(blob.size()));
-    std::memset(at + 4 + blob.size(), 0, size - 4 - blob.size());
-    if (!blob.empty()) std::memcpy(at + 4, blob.data(), blob.size());
+    Data atom;
+    atom.assignZeroed(4 + Utilities::paddedLength(blob.size()));
+    Utilities::storeUInt(atom.data(), static_cast<std::uint32_t>(blob.size()));
+    if (!blob.empty()) std::memcpy(atom.data() + 4, blob.data(), blob.size());
+    data_ = std::move(atom);
 }
 
 std::string HJOSCArgument::stringValue() const { return Utilities::stringFromDataBlock(data()); }
-
-std::int32_t HJOSCArgument::intValue() const { return Utilities::intFromDataBlock(data()); }
-
-float HJOSCArgument::floatValue() const { return Utilities::floatFromDataBlock(data()); }
 
 std::optional<Bytes> HJOSCArgument::dataBlobValue() const {
     return Utilities::blobFromDataBlock(data());

@@ -12,12 +12,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "common/osc/HJOSCDataUtilities.h"
+#include "common/osc/SmallVector.h"
 #include "platform/Bytes.h"
 
 namespace velto {
@@ -40,30 +41,11 @@ public:
 
     HJOSCArgument() = default;  // type 0, no data
     // Holds `data` as its encoding, taken as it is (withTypeAndData).
-    HJOSCArgument(char type, ByteView data) : type_(type) {
-        if (data.size() == 4) {
-            size_ = 4;
-            std::memcpy(inline_, data.data(), 4);  // 'i' and 'f': the common case
-        } else {
-            setData(data);
-        }
+    HJOSCArgument(char type, ByteView data) : type_(type) { data_.append(data.data(), data.data() + data.size()); }
+    // A 4-byte atom ('i', 'f') from the word that it holds.
+    HJOSCArgument(char type, std::uint32_t word) : type_(type) {
+        HJOSCDataUtilities::storeUInt(data_.extend(4), word);
     }
-    HJOSCArgument(const HJOSCArgument& other);
-    HJOSCArgument(HJOSCArgument&& other) noexcept
-        : heap_(std::move(other.heap_)), size_(other.size_), type_(other.type_) {
-        std::memcpy(inline_, other.inline_, kInlineCapacity);
-        other.size_ = 0;
-    }
-    HJOSCArgument& operator=(const HJOSCArgument& other);
-    HJOSCArgument& operator=(HJOSCArgument&& other) noexcept {
-        heap_ = std::move(other.heap_);
-        size_ = other.size_;
-        type_ = other.type_;
-        std::memmove(inline_, other.inline_, kInlineCapacity);
-        if (&other != this) other.size_ = 0;
-        return *this;
-    }
-    ~HJOSCArgument() = default;
 
     // Each sets the type, then the data to the value's atom.
     void setStringValue(std::string_view text);  // non-ASCII text: the empty string
@@ -73,14 +55,14 @@ public:
 
     // The empty text when the data does not read as ASCII.
     std::string stringValue() const;
-    std::int32_t intValue() const;
-    float floatValue() const;
+    std::int32_t intValue() const { return HJOSCDataUtilities::intFromDataBlock(data()); }
+    float floatValue() const { return HJOSCDataUtilities::floatFromDataBlock(data()); }
     // None when the data holds no complete blob.
     std::optional<Bytes> dataBlobValue() const;
 
     char type() const { return type_; }
     void setType(char type) { type_ = type; }
-    ByteView data() const { return {storage(), size_}; }
+    ByteView data() const { return data_.view(); }
     void setData(ByteView data);  // copies
 
     // The data, unchanged.
@@ -93,15 +75,10 @@ public:
     friend bool operator==(const HJOSCArgument& a, const HJOSCArgument& b);
 
 private:
-    const std::uint8_t* storage() const { return heap_ ? heap_.get() : inline_; }
-    bool holds(ByteView bytes) const;  // whether `bytes` lie in our own data
-    // Makes room for `size` bytes of data (contents unspecified) and returns it.
-    std::uint8_t* resize(std::size_t size);
+    using Data = SmallVector<std::uint8_t, kInlineCapacity>;
 
-    std::unique_ptr<std::uint8_t[]> heap_;  // only for data above kInlineCapacity
-    std::uint32_t size_ = 0;
+    Data data_;
     char type_ = 0;
-    std::uint8_t inline_[kInlineCapacity] = {};
 };
 
 }  // namespace velto

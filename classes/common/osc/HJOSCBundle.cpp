@@ -1,5 +1,6 @@
 #include "common/osc/HJOSCBundle.h"
 
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -15,24 +16,16 @@ using Utilities = HJOSCDataUtilities;
 constexpr std::string_view kBundleHead("#bundle\0", 8);
 constexpr std::size_t kHeadSize = 16;  // "#bundle", NUL and the time tag
 
-void appendHead(Bytes& out, Date timeStamp) {
-    out.insert(out.end(), kBundleHead.begin(), kBundleHead.end());
-    Utilities::appendTimeTag(out, timeStamp);
-}
-
-// Fills in the size field at `at` with the length of what follows it.
-void patchSize(Bytes& out, std::size_t at) {
-    Utilities::storeUInt(out.data() + at, static_cast<std::uint32_t>(out.size() - at - 4));
+// Writes "#bundle", NUL and the time tag at `at`; returns their end.
+std::uint8_t* writeHead(std::uint8_t* at, Date timeStamp) {
+    std::memcpy(at, kBundleHead.data(), kBundleHead.size());
+    Utilities::storeTimeTag(at + kBundleHead.size(), timeStamp);
+    return at + kHeadSize;
 }
 
 void appendTextHead(std::string& text, Date timeStamp) {
     text += "BUNDLE:\ntime: ";
     text += timeStamp.description();
-}
-
-// Whether destroying our reference would destroy a nested bundle.
-bool isLastReferenceToBundle(const std::shared_ptr<HJOSCPacket>& element) {
-    return element && element.use_count() == 1 && element->asBundle() != nullptr;
 }
 
 }  // namespace
@@ -47,80 +40,112 @@ HJOSCBundle::~HJOSCBundle() {
     // Nested bundles that die with this one are taken apart here, level by
     // level, so that each of their destructors finds no bundle left to destroy
     // in turn: no recursion, however deep the nesting.
-    std::vector<std::shared_ptr<HJOSCPacket>> dying;
-    for (auto& element : elements_) {
-        if (isLastReferenceToBundle(element)) dying.push_back(std::move(element));
-    }
-    while (!dying.empty()) {
-        std::shared_ptr<HJOSCPacket> packet = std::move(dying.back());
-        dying.pop_back();
-        for (auto& element : static_cast<HJOSCBundle&>(*packet).elements_) {
-            if (isLastReferenceToBundle(element)) dying.push_back(std::move(element));
+    std::vector<std::shared_ptr<HJOSCBundle>> dying;
+    const auto takeDying = [&dying](std::vector<Element>& elements) {
+        for (auto& element : elements) {
+            auto* bundle = std::get_if<std::shared_ptr<HJOSCBundle>>(&element.packet_);
+            if (bundle != nullptr && bundle->use_count() == 1) dying.push_back(std::move(*bundle));
         }
+    };
+    takeDying(elements_);
+    while (!dying.empty()) {
+        const std::shared_ptr<HJOSCBundle> bundle = std::move(dying.back());
+        dying.pop_back();
+        takeDying(bundle->elements_);
     }
 }
 
-void HJOSCBundle::attachObject(std::shared_ptr<HJOSCPacket> element) {
-    if (!element) return;
-    hasElements_ = true;
-    elements_.push_back(std::move(element));
+void HJOSCBundle::attachObject(std::shared_ptr<HJOSCBundle> bundle) {
+    if (bundle) attachElement(std::move(bundle));
 }
 
-void HJOSCBundle::attachObjects(std::vector<std::shared_ptr<HJOSCPacket>> elements) {
+void HJOSCBundle::attachObject(const Element& element) {
+    if (element.get() != nullptr) attachElement(element);
+}
+
+HJOSCMessage& HJOSCBundle::attachMessage(std::string_view address) {
+    attachElement(std::in_place_type<HJOSCMessage>, address);
+    return std::get<HJOSCMessage>(elements_.back().packet_);
+}
+
+void HJOSCBundle::attachObjects(std::vector<Element> elements) {
     hasElements_ = true;
     for (auto& element : elements) {
-        if (element) elements_.push_back(std::move(element));
+        if (element.get() != nullptr) elements_.push_back(std::move(element));
     }
 }
 
 std::optional<Bytes> HJOSCBundle::packetizedData() const {
-    if (elements_.empty()) return std::nullopt;
-    // Room for the whole datagram when no element is a bundle; nested ones grow it.
-    std::size_t estimate = kHeadSize;
-    for (const auto& element : elements_) {
-        const HJOSCMessage* message = element->asMessage();
-        estimate += 4 + (message ? message->encodedSize() : kHeadSize);
-    }
     Bytes out;
-    out.reserve(estimate);
-    appendPacketizedData(out);
+    if (!appendPacketizedData(out)) return std::nullopt;
     return out;
 }
 
-bool HJOSCBundle::appendPacketizedData(Bytes& out) const {
-    if (elements_.empty()) return false;
+// Both walks below go through nested bundles with a list of their own; it
+// stays empty, and costs nothing, while no element is a bundle.
+
+std::size_t HJOSCBundle::encodedSize() const {
     struct Level {
         const HJOSCBundle* bundle;
-        std::size_t next;    // index of the next element to write
-        std::size_t sizeAt;  // where the bundle's own size field is
+        std::size_t next;  // index of the next element to count
     };
-    std::vector<Level> outer;  // the bundles that `level` is nested in
-    Level level{this, 0, 0};
-    appendHead(out, timeStamp_);
+    std::vector<Level> outer;
+    Level level{this, 0};
+    std::size_t size = kHeadSize;
     for (;;) {
         if (level.next == level.bundle->elements_.size()) {
-            if (outer.empty()) return true;
-            patchSize(out, level.sizeAt);
+            if (outer.empty()) return size;
             level = outer.back();
             outer.pop_back();
             continue;
         }
-        const HJOSCPacket& element = *level.bundle->elements_[level.next++];
-        const std::size_t sizeAt = out.size();
-        Utilities::appendUInt(out, 0);
+        const Element& element = level.bundle->elements_[level.next++];
+        size += 4;
+        if (const HJOSCBundle* nested = element.asBundle()) {
+            if (nested->elements_.empty()) continue;  // written as size 0
+            size += kHeadSize;
+            outer.push_back(level);
+            level = Level{nested, 0};
+        } else {
+            size += element.asMessage()->encodedSize();
+        }
+    }
+}
+
+bool HJOSCBundle::appendPacketizedData(Bytes& out) const {
+    if (elements_.empty()) return false;
+    // One resize for the whole datagram, zero-filled: the padding is in place.
+    const std::size_t start = out.size();
+    out.resize(start + encodedSize());
+    std::uint8_t* const base = out.data();
+    std::uint8_t* p = writeHead(base + start, timeStamp_);
+    struct Level {
+        const HJOSCBundle* bundle;
+        std::size_t next;    // index of the next element to write
+        std::uint8_t* size;  // the bundle's own size field
+    };
+    std::vector<Level> outer;  // the bundles that `level` is nested in
+    Level level{this, 0, nullptr};
+    for (;;) {
+        if (level.next == level.bundle->elements_.size()) {
+            if (outer.empty()) return true;
+            Utilities::storeUInt(level.size, static_cast<std::uint32_t>(p - level.size - 4));
+            level = outer.back();
+            outer.pop_back();
+            continue;
+        }
+        const Element& element = level.bundle->elements_[level.next++];
+        std::uint8_t* const size = p;
+        p += 4;
         if (const HJOSCBundle* nested = element.asBundle()) {
             // A bundle without elements stays at size 0.
             if (nested->elements_.empty()) continue;
-            appendHead(out, nested->timeStamp_);
+            p = writeHead(p, nested->timeStamp_);
             outer.push_back(level);
-            level = Level{nested, 0, sizeAt};
+            level = Level{nested, 0, size};
         } else {
-            if (const HJOSCMessage* message = element.asMessage()) {
-                message->appendPacketizedData(out);
-            } else {
-                element.appendPacketizedData(out);
-            }
-            patchSize(out, sizeAt);
+            p = element.asMessage()->writeEncoding(p);
+            Utilities::storeUInt(size, static_cast<std::uint32_t>(p - size - 4));
         }
     }
 }
@@ -141,14 +166,14 @@ std::string HJOSCBundle::stringRepresentation() const {
             outer.pop_back();
             continue;
         }
-        const HJOSCPacket& element = *level.bundle->elements_[level.next++];
+        const Element& element = level.bundle->elements_[level.next++];
         text += "\n---\n";
         if (const HJOSCBundle* nested = element.asBundle()) {
             appendTextHead(text, nested->timeStamp_);
             outer.push_back(level);
             level = Level{nested, 0};
         } else {
-            text += element.stringRepresentation();
+            text += element->stringRepresentation();
         }
     }
 }

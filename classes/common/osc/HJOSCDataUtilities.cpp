@@ -82,18 +82,6 @@ Bytes HJOSCDataUtilities::paddedDataFromData(ByteView data) {
     return out;
 }
 
-std::int32_t HJOSCDataUtilities::intFromDataBlock(ByteView data) {
-    return static_cast<std::int32_t>(uIntFromDataBlock(data));
-}
-
-std::uint32_t HJOSCDataUtilities::uIntFromDataBlock(ByteView data) {
-    return data.size() < 4 ? 0 : loadUInt(data.data());
-}
-
-float HJOSCDataUtilities::floatFromDataBlock(ByteView data) {
-    return data.size() < 4 ? 0.0f : std::bit_cast<float>(loadUInt(data.data()));
-}
-
 std::optional<std::string> HJOSCDataUtilities::asciiStringFromDataBlock(ByteView data) {
     if (!isASCII(data)) return std::nullopt;
     std::size_t first = 0;

@@ -12,6 +12,7 @@
 // operations write the same bytes at the end of an existing buffer, so that a
 // whole packet can be built in one allocation. Stateless; any thread.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -41,9 +42,13 @@ public:
     static Bytes paddedDataFromData(ByteView data);
 
     // From the first 4 bytes; 0 (0.0) when there are fewer.
-    static std::int32_t intFromDataBlock(ByteView data);
-    static std::uint32_t uIntFromDataBlock(ByteView data);
-    static float floatFromDataBlock(ByteView data);
+    static std::int32_t intFromDataBlock(ByteView data) {
+        return static_cast<std::int32_t>(uIntFromDataBlock(data));
+    }
+    static std::uint32_t uIntFromDataBlock(ByteView data) {
+        return data.size() < 4 ? 0 : loadUInt(data.data());
+    }
+    static float floatFromDataBlock(ByteView data) { return std::bit_cast<float>(uIntFromDataBlock(data)); }
     // All bytes as ASCII, NULs stripped from both ends (inner NULs stay). Bytes
     // that are not ASCII make the text unreadable: the empty text here, none
     // from asciiStringFromDataBlock.
@@ -97,15 +102,16 @@ public:
         }
         return (bits & 0x8080808080808080u) == 0;
     }
+    // Big-endian words: one load or store and a byte swap.
     static void storeUInt(std::uint8_t* at, std::uint32_t value) {
-        at[0] = static_cast<std::uint8_t>(value >> 24);
-        at[1] = static_cast<std::uint8_t>(value >> 16);
-        at[2] = static_cast<std::uint8_t>(value >> 8);
-        at[3] = static_cast<std::uint8_t>(value);
+        if constexpr (std::endian::native == std::endian::little) value = __builtin_bswap32(value);
+        std::memcpy(at, &value, 4);
     }
     static std::uint32_t loadUInt(const std::uint8_t* at) {
-        return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) |
-               (std::uint32_t{at[2]} << 8) | std::uint32_t{at[3]};
+        std::uint32_t value;
+        std::memcpy(&value, at, 4);
+        if constexpr (std::endian::native == std::endian::little) value = __builtin_bswap32(value);
+        return value;
     }
     // The 8 bytes of the time tag for `date`.
     static void storeTimeTag(std::uint8_t* at, Date date);

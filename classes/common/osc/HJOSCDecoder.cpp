@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <memory>
-#include <new>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -94,80 +93,55 @@ bool readArgument(ByteView data, Position start, Position& end, char type, HJOSC
     }
 }
 
-// The messages of one bundle, made in one allocation rather than one each.
-// Each message's pointer shares the block, which lives while any of them does.
-class MessageBlock {
-public:
-    explicit MessageBlock(std::size_t capacity)
-        : room_(std::make_unique_for_overwrite<Slot[]>(capacity)), capacity_(capacity) {}
-    MessageBlock(const MessageBlock&) = delete;
-    MessageBlock& operator=(const MessageBlock&) = delete;
-    ~MessageBlock() {
-        for (std::size_t i = 0; i < size_; ++i) {
-            std::launder(reinterpret_cast<HJOSCMessage*>(room_[i].bytes))->~HJOSCMessage();
-        }
-    }
-
-    bool full() const { return size_ == capacity_; }
-    // A message in the next free slot; the block must not be full.
-    HJOSCMessage* make(std::string_view address) {
-        auto* message = ::new (static_cast<void*>(room_[size_].bytes)) HJOSCMessage(address);
-        ++size_;
-        return message;
-    }
-
-private:
-    struct Slot {
-        alignas(HJOSCMessage) unsigned char bytes[sizeof(HJOSCMessage)];
-    };
-    std::unique_ptr<Slot[]> room_;
-    std::size_t capacity_;
-    std::size_t size_ = 0;
-};
-
-// A message in `block` when it has room, else in an allocation of its own.
-std::shared_ptr<HJOSCMessage> makeMessage(std::string_view address,
-                                          const std::shared_ptr<MessageBlock>& block) {
-    if (block && !block->full()) return std::shared_ptr<HJOSCMessage>(block, block->make(address));
-    return std::make_shared<HJOSCMessage>(address);
-}
-
-std::shared_ptr<HJOSCMessage> decodeMessage(ByteView data, Failure& failure,
-                                            const std::shared_ptr<MessageBlock>& block = nullptr) {
-    std::string_view address;
-    std::string_view tags;
-    Position end = 0;
+// The address and type tags at the start of a message element. False, with
+// `failure` set, when they don't make a message.
+bool readMessageHead(ByteView data, std::string_view& address, std::string_view& tags, Position& end,
+                     Failure& failure) {
     if (!readText(data, 0, end, address) || !readText(data, end, end, tags)) {
         failure = Failure::noPacket;
-        return nullptr;
+        return false;
     }
     if (tags.empty()) {
         failure = Failure::malformed;
-        return nullptr;
+        return false;
     }
     if (tags.front() != ',') {
         failure = Failure::noPacket;
-        return nullptr;
+        return false;
     }
-    // The arguments go straight into the message, which is dropped should one
-    // of them be unreadable. Each one after the first takes at least 4 bytes,
-    // which bounds the room that a long type tag string can ask for.
-    auto message = makeMessage(address, block);
-    message->reserveArguments(std::min<std::size_t>(tags.size() - 1, (data.size() - end) / 4 + 1));
+    return true;
+}
+
+// The arguments that `tags` announces, from `end` on, into `message`. False
+// when one can't be read: the datagram is then malformed.
+bool readArguments(ByteView data, std::string_view tags, Position end, HJOSCMessage& message) {
+    // Each argument after the first takes at least 4 bytes, which bounds the
+    // room that a long type tag string can ask for.
+    message.reserveArguments(std::min<std::size_t>(tags.size() - 1, (data.size() - end) / 4 + 1));
     for (const char tag : tags.substr(1)) {
-        if ((tag == 'i' || tag == 'f') && fits(data, end, 4)) {  // most arguments, kept inline
-            message->attachArgument(tag, data.subspan(end, 4));
+        if ((tag == 'i' || tag == 'f') && fits(data, end, 4)) {  // most arguments: the atom as it stands
+            message.attachArgument(tag, Utilities::loadUInt(data.data() + end));
             end += 4;
             continue;
         }
         HJOSCArgument argument;
-        if (!readArgument(data, end, end, tag, argument)) {
-            failure = Failure::malformed;
-            return nullptr;
-        }
-        message->attachArgument(std::move(argument));
+        if (!readArgument(data, end, end, tag, argument)) return false;
+        message.attachArgument(std::move(argument));
     }
-    if (tags.size() == 1) message->attachArguments({});  // "," alone: an empty list, yet a list
+    if (tags.size() == 1) message.attachArguments({});  // "," alone: an empty list, yet a list
+    return true;
+}
+
+std::unique_ptr<HJOSCMessage> decodeMessage(ByteView data, Failure& failure) {
+    std::string_view address;
+    std::string_view tags;
+    Position end = 0;
+    if (!readMessageHead(data, address, tags, end, failure)) return nullptr;
+    auto message = std::make_unique<HJOSCMessage>(address);
+    if (!readArguments(data, tags, end, *message)) {
+        failure = Failure::malformed;
+        return nullptr;
+    }
     failure = Failure::none;
     return message;
 }
@@ -188,45 +162,37 @@ bool nextElement(ByteView bundle, Position& position, ByteView& element) {
 // end is ignored.
 bool hasNextElement(ByteView bundle, Position position) { return position + 1 < bundle.size(); }
 
-// The smallest element that can be a message: an address and a type tag string.
-constexpr std::size_t kSmallestMessage = 8;
+// The time stamp in a bundle's head (at least 16 bytes).
+Date timeStampOf(ByteView head) { return Utilities::dateFromNTPTimestamp(head.subspan(8, 8)); }
 
-// A bundle with the time stamp of `head` (at least 16 bytes), and room for
-// the elements that it seems to hold; `messages` gets room for those of them
-// that may be messages, when there are several.
-std::shared_ptr<HJOSCBundle> makeBundle(ByteView head, std::shared_ptr<MessageBlock>& messages) {
-    auto bundle = std::make_shared<HJOSCBundle>(Utilities::dateFromNTPTimestamp(head.subspan(8, 8)));
+// Room for the elements that the bundle in `data` seems to hold: they are
+// then made in place, in one allocation for all the messages of the bundle.
+void reserveElements(HJOSCBundle& bundle, ByteView data) {
     std::size_t count = 0;
-    std::size_t messageCount = 0;
     ByteView element;
     for (Position position = kBundleHeadSize;
-         hasNextElement(head, position) && nextElement(head, position, element);) {
-        if (element.empty()) continue;
-        ++count;
-        if (element[0] != '#' && element.size() >= kSmallestMessage) ++messageCount;
+         hasNextElement(data, position) && nextElement(data, position, element);) {
+        if (!element.empty()) ++count;
     }
-    bundle->reserveObjects(count);
-    messages = messageCount > 1 ? std::make_shared<MessageBlock>(messageCount) : nullptr;
-    return bundle;
+    bundle.reserveObjects(count);
 }
 
-std::shared_ptr<HJOSCBundle> decodeBundle(ByteView data, Failure& failure) {
+std::unique_ptr<HJOSCBundle> decodeBundle(ByteView data, Failure& failure) {
     failure = Failure::malformed;
     if (data.size() < kBundleHeadSize) return nullptr;
     struct Level {
         HJOSCBundle* bundle;
         ByteView data;
         Position position;
-        std::shared_ptr<MessageBlock> messages;
     };
     std::vector<Level> outer;  // the bundles that `level` is nested in
-    Level level{nullptr, data, kBundleHeadSize, nullptr};
-    auto root = makeBundle(data, level.messages);
-    level.bundle = root.get();
+    auto root = std::make_unique<HJOSCBundle>(timeStampOf(data));
+    reserveElements(*root, data);
+    Level level{root.get(), data, kBundleHeadSize};
     for (;;) {
         if (!hasNextElement(level.data, level.position)) {
             if (outer.empty()) break;
-            level = std::move(outer.back());
+            level = outer.back();
             outer.pop_back();
             continue;
         }
@@ -235,18 +201,24 @@ std::shared_ptr<HJOSCBundle> decodeBundle(ByteView data, Failure& failure) {
         if (element.empty()) continue;  // no packet: left out
         if (element[0] == '#') {
             if (element.size() < kBundleHeadSize) return nullptr;
-            Level inner{nullptr, element, kBundleHeadSize, nullptr};
-            auto nested = makeBundle(element, inner.messages);
-            inner.bundle = nested.get();
+            auto nested = std::make_shared<HJOSCBundle>(timeStampOf(element));
+            reserveElements(*nested, element);
+            HJOSCBundle* inner = nested.get();
             level.bundle->attachObject(std::move(nested));
-            outer.push_back(std::move(level));
-            level = std::move(inner);
-        } else {
-            Failure elementFailure = Failure::none;
-            auto message = decodeMessage(element, elementFailure, level.messages);
-            if (elementFailure == Failure::malformed) return nullptr;
-            level.bundle->attachObject(std::move(message));  // null (no packet) is left out
+            outer.push_back(level);
+            level = Level{inner, element, kBundleHeadSize};
+            continue;
         }
+        std::string_view address;
+        std::string_view tags;
+        Position end = 0;
+        Failure elementFailure = Failure::none;
+        if (!readMessageHead(element, address, tags, end, elementFailure)) {
+            if (elementFailure == Failure::malformed) return nullptr;
+            continue;  // no packet: left out
+        }
+        // Made in place; should its arguments be unreadable, the whole datagram goes.
+        if (!readArguments(element, tags, end, level.bundle->attachMessage(address))) return nullptr;
     }
     failure = Failure::none;
     return root;
@@ -254,12 +226,12 @@ std::shared_ptr<HJOSCBundle> decodeBundle(ByteView data, Failure& failure) {
 
 }  // namespace
 
-std::shared_ptr<HJOSCPacket> HJOSCDecoder::decodeData(ByteView data) {
+std::unique_ptr<HJOSCPacket> HJOSCDecoder::decodeData(ByteView data) {
     Failure failure = Failure::none;
     return decodeData(data, failure);
 }
 
-std::shared_ptr<HJOSCPacket> HJOSCDecoder::decodeData(ByteView data, Failure& failure) {
+std::unique_ptr<HJOSCPacket> HJOSCDecoder::decodeData(ByteView data, Failure& failure) {
     if (data.empty()) {
         failure = Failure::noPacket;
         return nullptr;
@@ -268,11 +240,11 @@ std::shared_ptr<HJOSCPacket> HJOSCDecoder::decodeData(ByteView data, Failure& fa
     return decodeMessage(data, failure);
 }
 
-std::shared_ptr<HJOSCBundle> HJOSCDecoder::decodeRawBundle(ByteView data, Failure& failure) {
+std::unique_ptr<HJOSCBundle> HJOSCDecoder::decodeRawBundle(ByteView data, Failure& failure) {
     return decodeBundle(data, failure);
 }
 
-std::shared_ptr<HJOSCMessage> HJOSCDecoder::decodeRawMessage(ByteView data, Failure& failure) {
+std::unique_ptr<HJOSCMessage> HJOSCDecoder::decodeRawMessage(ByteView data, Failure& failure) {
     return decodeMessage(data, failure);
 }
 

@@ -49,13 +49,13 @@ public:
     enum class Failure { none, noPacket, malformed };
 
     // Null for "no packet" and for "malformed".
-    static std::shared_ptr<HJOSCPacket> decodeData(ByteView data);
+    static std::unique_ptr<HJOSCPacket> decodeData(ByteView data);
     // The same, telling the two failures apart; `failure` is none on success.
-    static std::shared_ptr<HJOSCPacket> decodeData(ByteView data, Failure& failure);
+    static std::unique_ptr<HJOSCPacket> decodeData(ByteView data, Failure& failure);
 
     // `data` begins with a bundle, or with a message.
-    static std::shared_ptr<HJOSCBundle> decodeRawBundle(ByteView data, Failure& failure);
-    static std::shared_ptr<HJOSCMessage> decodeRawMessage(ByteView data, Failure& failure);
+    static std::unique_ptr<HJOSCBundle> decodeRawBundle(ByteView data, Failure& failure);
+    static std::unique_ptr<HJOSCMessage> decodeRawMessage(ByteView data, Failure& failure);
 
     // The field readers. Each reads the field at `start` and sets `end` just
     // after it, padding included.

@@ -24,7 +24,7 @@ void HJOSCMessage::attachArgument(const std::shared_ptr<HJOSCArgument>& argument
 
 void HJOSCMessage::attachArguments(std::vector<HJOSCArgument> arguments) {
     hasArguments_ = true;
-    arguments_.reserve(arguments_.view().size() + arguments.size());
+    arguments_.reserve(arguments_.size() + arguments.size());
     for (auto& argument : arguments) arguments_.push_back(std::move(argument));
 }
 
@@ -49,11 +49,15 @@ std::optional<Bytes> HJOSCMessage::packetizedData() const {
 }
 
 bool HJOSCMessage::appendPacketizedData(Bytes& out) const {
-    const std::string_view text = address_.wireText();
-    const auto arguments = attachedObjects();
     const std::size_t at = out.size();
     out.resize(at + encodedSize());  // zero-filled, so every padding NUL is already in place
-    std::uint8_t* p = out.data() + at;
+    writeEncoding(out.data() + at);
+    return true;
+}
+
+std::uint8_t* HJOSCMessage::writeEncoding(std::uint8_t* p) const {
+    const std::string_view text = address_.wireText();
+    const auto arguments = attachedObjects();
     if (!text.empty()) std::memcpy(p, text.data(), text.size());
     p += HJOSCDataUtilities::paddedLength(text.size());
     p[0] = ',';
@@ -66,7 +70,7 @@ bool HJOSCMessage::appendPacketizedData(Bytes& out) const {
         if (!data.empty()) std::memcpy(p, data.data(), data.size());
         p += data.size();
     }
-    return true;
+    return p;
 }
 
 std::string HJOSCMessage::stringRepresentation() const {
@@ -79,80 +83,6 @@ std::string HJOSCMessage::stringRepresentation() const {
         text += argument.description();
     }
     return text;
-}
-
-// --- Arguments ---------------------------------------------------------------------
-
-HJOSCMessage::Arguments::Arguments(const Arguments& other) : Arguments() {
-    // Delegated: should a copy throw, the destructor frees what was made.
-    reserve(other.size_);
-    for (const auto& argument : other.view()) emplace_back(argument);
-}
-
-HJOSCMessage::Arguments::Arguments(Arguments&& other) noexcept : Arguments() { take(other); }
-
-HJOSCMessage::Arguments& HJOSCMessage::Arguments::operator=(const Arguments& other) {
-    if (this != &other) {
-        Arguments copy(other);
-        release();
-        take(copy);
-    }
-    return *this;
-}
-
-HJOSCMessage::Arguments& HJOSCMessage::Arguments::operator=(Arguments&& other) noexcept {
-    if (this != &other) {
-        release();
-        take(other);
-    }
-    return *this;
-}
-
-void HJOSCMessage::Arguments::reserve(std::size_t count) {
-    if (count > capacity_) moveTo(allocate(count), count);
-}
-
-HJOSCArgument* HJOSCMessage::Arguments::allocate(std::size_t capacity) {
-    return std::allocator<HJOSCArgument>().allocate(capacity);
-}
-
-void HJOSCMessage::Arguments::deallocate(HJOSCArgument* room, std::size_t capacity) noexcept {
-    std::allocator<HJOSCArgument>().deallocate(room, capacity);
-}
-
-void HJOSCMessage::Arguments::moveTo(HJOSCArgument* room, std::size_t capacity) noexcept {
-    for (std::size_t i = 0; i < size_; ++i) {
-        ::new (static_cast<void*>(room + i)) HJOSCArgument(std::move(begin_[i]));
-        begin_[i].~HJOSCArgument();
-    }
-    if (!isInline()) deallocate(begin_, capacity_);
-    begin_ = room;
-    capacity_ = capacity;
-}
-
-void HJOSCMessage::Arguments::release() noexcept {
-    for (std::size_t i = 0; i < size_; ++i) begin_[i].~HJOSCArgument();
-    if (!isInline()) deallocate(begin_, capacity_);
-    begin_ = inlineStorage();
-    size_ = 0;
-    capacity_ = kInlineArguments;
-}
-
-void HJOSCMessage::Arguments::take(Arguments& other) noexcept {
-    if (other.isInline()) {
-        for (std::size_t i = 0; i < other.size_; ++i) {
-            ::new (static_cast<void*>(begin_ + i)) HJOSCArgument(std::move(other.begin_[i]));
-        }
-        size_ = other.size_;
-        other.release();
-    } else {
-        begin_ = other.begin_;
-        size_ = other.size_;
-        capacity_ = other.capacity_;
-        other.begin_ = other.inlineStorage();
-        other.size_ = 0;
-        other.capacity_ = kInlineArguments;
-    }
 }
 
 }  // namespace velto

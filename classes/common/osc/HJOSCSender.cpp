@@ -79,16 +79,13 @@ bool HJOSCSender::sendOSCPacket(const HJOSCPacket& packet) {
     return sendEncoded(encodeBuffer_, packet);
 }
 
-void HJOSCSender::addOSCMessage(std::shared_ptr<HJOSCMessage> message) {
-    if (!message) {
-        return;
-    }
+void HJOSCSender::addOSCMessage(HJOSCMessage message) {
     if (!mainBundle_) {
         mainBundle_ = HJOSCBundle::bundleWithTimestamp(loop_.clock().date());
         pendingSize_ = kBundleHeadSize;
         armFlush();
     }
-    pendingSize_ += kElementSizeField + message->encodedSize();
+    pendingSize_ += kElementSizeField + message.encodedSize();
     mainBundle_->attachObject(std::move(message));
     if (pendingSize_ > kMaxPendingSize) {
         sendMainBundle();

@@ -65,8 +65,8 @@ public:
     // there is nothing to encode or the system refused it.
     bool sendOSCPacket(const HJOSCPacket& packet);
 
-    // Adds the message to the pending bundle; sends nothing. Null is ignored.
-    void addOSCMessage(std::shared_ptr<HJOSCMessage> message);
+    // Adds the message to the pending bundle; sends nothing.
+    void addOSCMessage(HJOSCMessage message);
 
     // The tick: sends the pending bundle, if any, and drops it whether or not
     // the system took it.

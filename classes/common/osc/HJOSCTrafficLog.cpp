@@ -49,7 +49,7 @@ void logSentPacket(const std::string& prefix, const HJOSCPacket& packet) {
         Log::message(prefix + HJOSCTrafficLog::describeMessage(*message));
     } else if (const auto* bundle = dynamic_cast<const HJOSCBundle*>(&packet)) {
         for (const auto& element : bundle->attachedObjects()) {
-            if (element) logSentPacket(prefix, *element);
+            if (element.get() != nullptr) logSentPacket(prefix, *element);
         }
     }
 }
