@@ -22,7 +22,7 @@ class ToolApp {
   public:
     // The exit status when the command line asks for something other than a
     // run (0 after help or version, 2 after bad options, told as `tool`); none to run.
-    static std::optional<int> finishEarly(std::string_view tool, ToolAction action,
+    static std::optional<int> finishEarly(std::string_view tool, OptionAction action,
                                           const std::string& error, const std::string& usage);
     // Runs `run`; what it throws is told as `tool` and exits 1.
     static int runCatching(std::string_view tool, const std::function<int()>& run);

@@ -62,8 +62,8 @@ int GridApp::main(int argc, const char* const* argv) {
     const std::span<const char* const> all(argv, static_cast<std::size_t>(argc));
     std::vector<const char*> arguments(all.begin() + (argc > 0 ? 1 : 0), all.end());
     SerialoscLink::Options serialosc;
-    if (const auto problem = SerialoscLink::takeOptions(arguments, serialosc))
-        return *ToolApp::finishEarly("velto-grid", ToolAction::error, *problem, usage());
+    if (const Status taken = SerialoscLink::takeOptions(arguments, serialosc); !taken.ok())
+        return *ToolApp::finishEarly("velto-grid", OptionAction::error, taken.error(), usage());
     const ToolOptions options = ToolOptions::parse(optionSpec(), arguments);
     if (const auto status =
             ToolApp::finishEarly("velto-grid", options.action, options.error, usage()))
