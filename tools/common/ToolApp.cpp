@@ -1,11 +1,9 @@
 #include "ToolApp.h"
 
-#include <csignal>
 #include <cstdio>
 #include <exception>
 
 #include "VeltoVersion.h"
-#include "platform/RunLoop.h"
 
 namespace velto::tools {
 
@@ -37,10 +35,6 @@ int ToolApp::runCatching(std::string_view tool, const std::function<int()>& run)
         std::fprintf(stderr, "%s: %s\n", std::string(tool).c_str(), failure.what());
         return 1;
     }
-}
-
-void ToolApp::stopOnSignals(RunLoop& loop, std::function<void()> stop) {
-    loop.handleSignals({SIGINT, SIGTERM, SIGHUP}, [stop = std::move(stop)](int) { stop(); });
 }
 
 std::string ToolApp::describePorts(int listenPort, int sendPort) {

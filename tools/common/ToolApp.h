@@ -1,9 +1,8 @@
 #pragma once
 
 // What every tool program does the same way around its own work: answering
-// --help, --version and bad options before anything starts, stopping cleanly
-// on a stop signal, catching what is thrown, and telling one line per event
-// on standard output.
+// --help, --version and bad options before anything starts, catching what is
+// thrown, and telling one line per event on standard output.
 
 #include <functional>
 #include <optional>
@@ -11,10 +10,6 @@
 #include <string_view>
 
 #include "OptionScanner.h"
-
-namespace velto {
-class RunLoop;
-}  // namespace velto
 
 namespace velto::tools {
 
@@ -26,8 +21,6 @@ class ToolApp {
                                           const std::string& error, const std::string& usage);
     // Runs `run`; what it throws is told as `tool` and exits 1.
     static int runCatching(std::string_view tool, const std::function<int()>& run);
-    // SIGINT, SIGTERM and SIGHUP call `stop` from the loop.
-    static void stopOnSignals(RunLoop& loop, std::function<void()> stop);
     // "listening on port 8080, sending to port 8000"
     static std::string describePorts(int listenPort, int sendPort);
     // One line on standard output, at once.
