@@ -21,10 +21,17 @@ bool OptionScanner::next() {
     return true;
 }
 
-std::optional<OptionAction> OptionScanner::askedFor() const {
-    if (name_ == "--help" || name_ == "-h") return OptionAction::help;
-    if (name_ == "--version") return OptionAction::version;
-    return std::nullopt;
+bool OptionScanner::next(OptionAction& action) {
+    if (!next()) return false;
+    if (name_ == "--help" || name_ == "-h") {
+        action = OptionAction::help;
+        return false;
+    }
+    if (name_ == "--version") {
+        action = OptionAction::version;
+        return false;
+    }
+    return true;
 }
 
 std::optional<std::string_view> OptionScanner::takeValue() {

@@ -42,13 +42,14 @@ class OptionScanner {
 
     // Moves to the next argument; false when there is none.
     bool next();
+    // The same, but also false at help ("--help", "-h") or the version
+    // ("--version"), which end the scanning and are said in `action`.
+    bool next(OptionAction& action);
     // The current argument without its "=value".
     std::string_view name() const { return name_; }
     // The current argument as it was given.
     std::string_view argument() const { return argument_; }
     bool hasInlineValue() const { return inlineValue_.has_value(); }
-    // Help ("--help", "-h") or the version ("--version"), which end the scanning; none otherwise.
-    std::optional<OptionAction> askedFor() const;
 
     // The option's value: after '=', else the next argument (taken); none at the end.
     std::optional<std::string_view> takeValue();

@@ -48,12 +48,8 @@ std::string VeltoOptions::usage() {
 VeltoOptions VeltoOptions::parse(std::span<const char* const> arguments) {
     VeltoOptions options;
     OptionScanner scanner(arguments);
-    while (scanner.next()) {
+    while (scanner.next(options.action)) {
         const std::string_view argument = scanner.name();
-        if (const auto asked = scanner.askedFor()) {
-            options.action = *asked;
-            return options;
-        }
         if (argument == "--verbose" || argument == "-v") {
             if (scanner.hasInlineValue()) return failedOptions<VeltoOptions>("option --verbose takes no value");
             options.verbose = true;

@@ -15,12 +15,8 @@ ToolOptions ToolOptions::parse(const Profile& profile, std::span<const char* con
     options.layers = profile.layers;
 
     OptionScanner scanner(arguments);
-    while (scanner.next()) {
+    while (scanner.next(options.action)) {
         const std::string_view argument = scanner.name();
-        if (const auto asked = scanner.askedFor()) {
-            options.action = *asked;
-            return options;
-        }
         if (argument == "--plain") {
             if (scanner.hasInlineValue())
                 return failedOptions<ToolOptions>("option --plain takes no value");

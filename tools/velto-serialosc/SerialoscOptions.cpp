@@ -11,12 +11,8 @@ SerialoscOptions SerialoscOptions::parse(std::span<const char* const> arguments)
     auto takePort = [&](int lowest, std::int32_t& port) {
         return scanner.takeNumber(lowest, 65535, {"a port number"}, port);
     };
-    while (scanner.next()) {
+    while (scanner.next(options.action)) {
         const std::string_view argument = scanner.name();
-        if (const auto asked = scanner.askedFor()) {
-            options.action = *asked;
-            return options;
-        }
         Status problem = Status::success();
         if (argument == "--serialosc-port") {
             problem = takePort(1, options.serialoscPort);
@@ -39,6 +35,7 @@ SerialoscOptions SerialoscOptions::parse(std::span<const char* const> arguments)
         }
         if (!problem.ok()) return failedOptions<SerialoscOptions>(problem.error());
     }
+    if (options.action != Action::run) return options;  // help or the version
     // Both are ours to listen on.
     if (options.listenPort != 0 && options.listenPort == options.monomeSendPort) {
         return failedOptions<SerialoscOptions>("--listen-port and --monome-send-port are both " +
