@@ -1,6 +1,6 @@
 #include "VeltoOptions.h"
 
-#include <charconv>
+#include <algorithm>
 #include <string_view>
 
 namespace velto {
@@ -19,12 +19,7 @@ constexpr PortOption kPortOptions[] = {
     {"--monome-listen-port", "monomeListenPort"},
 };
 
-VeltoOptions failure(std::string text) {
-    VeltoOptions options;
-    options.action = VeltoOptions::Action::error;
-    options.error = std::move(text);
-    return options;
-}
+constexpr NumberWording kPortWording{"a port number", "a port number", "port "};
 
 }  // namespace
 
@@ -52,60 +47,27 @@ std::string VeltoOptions::usage() {
 
 VeltoOptions VeltoOptions::parse(std::span<const char* const> arguments) {
     VeltoOptions options;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        std::string_view argument = arguments[i];
-        std::string_view value;
-        bool hasInlineValue = false;
-        if (const auto equals = argument.find('='); argument.starts_with("--") && equals != std::string_view::npos) {
-            value = argument.substr(equals + 1);
-            argument = argument.substr(0, equals);
-            hasInlineValue = true;
-        }
-        auto takeValue = [&]() -> std::optional<std::string_view> {
-            if (hasInlineValue) return value;
-            if (i + 1 < arguments.size()) return std::string_view(arguments[++i]);
-            return std::nullopt;
-        };
-
-        if (argument == "--help" || argument == "-h") {
-            options.action = Action::help;
-            return options;
-        }
-        if (argument == "--version") {
-            options.action = Action::version;
-            return options;
-        }
+    OptionScanner scanner(arguments);
+    while (scanner.next(options.action)) {
+        const std::string_view argument = scanner.name();
         if (argument == "--verbose" || argument == "-v") {
-            if (hasInlineValue) return failure("option --verbose takes no value");
+            if (scanner.hasInlineValue()) return failedOptions<VeltoOptions>("option --verbose takes no value");
             options.verbose = true;
             continue;
         }
         if (argument == "--settings") {
-            const auto path = takeValue();
-            if (!path || path->empty()) return failure("option --settings needs a file name");
+            const auto path = scanner.takeValue();
+            if (!path || path->empty()) return failedOptions<VeltoOptions>("option --settings needs a file name");
             options.settingsPath = std::string(*path);
             continue;
         }
-        bool matched = false;
-        for (const auto& port : kPortOptions) {
-            if (argument != port.flag) continue;
-            matched = true;
-            const auto text = takeValue();
-            if (!text) return failure("option " + std::string(port.flag) + " needs a port number");
-            int number = 0;
-            const auto* end = text->data() + text->size();
-            const auto [ptr, ec] = std::from_chars(text->data(), end, number);
-            if (ec != std::errc() || ptr != end || text->empty()) {
-                return failure("option " + std::string(port.flag) + ": '" + std::string(*text) +
-                               "' is not a port number");
-            }
-            if (number < 1 || number > 65535) {
-                return failure("option " + std::string(port.flag) + ": port " + std::string(*text) +
-                               " is outside 1 to 65535");
-            }
-            options.ports.emplace_back(port.key, number);
-        }
-        if (!matched) return failure("unknown option '" + std::string(arguments[i]) + "'");
+        const auto port = std::ranges::find(kPortOptions, argument, &PortOption::flag);
+        if (port == std::ranges::end(kPortOptions))
+            return failedOptions<VeltoOptions>("unknown option '" + std::string(scanner.argument()) + "'");
+        int number = 0;
+        if (const Status taken = scanner.takeNumber(1, 65535, kPortWording, number); !taken.ok())
+            return failedOptions<VeltoOptions>(taken.error());
+        options.ports.emplace_back(port->key, number);
     }
     return options;
 }

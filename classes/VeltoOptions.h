@@ -11,10 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "OptionScanner.h"
+
 namespace velto {
 
 struct VeltoOptions {
-    enum class Action { run, help, version, error };
+    using Action = OptionAction;
 
     Action action = Action::run;
     std::string error;          // with Action::error: what was wrong, for the user

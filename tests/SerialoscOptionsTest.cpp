@@ -36,7 +36,7 @@ TEST(SerialoscOptionsTest, EveryPortAndTheDeviceCanBeGiven) {
     EXPECT_EQ(options.device, "m1000123");
     EXPECT_EQ(parse({"--version"}).action, Action::version);
     EXPECT_EQ(parse({"--listen-port", "x", "--help"}).action, Action::error);
-    EXPECT_EQ(parse({"-h"}).action, Action::help);
+    EXPECT_EQ(parse({"--listen-port", "8080", "-h"}).action, Action::help);
 }
 
 TEST(SerialoscOptionsTest, BadOptionsSayWhatIsWrong) {

@@ -51,29 +51,26 @@ TEST(VeltoOptionsTest, AcceptedOptionsGiveTheirActionSettingsPathPortsInOrderAnd
 TEST(VeltoOptionsTest, WrongOptionGivesAnErrorThatNamesTheProblem) {
     const struct {
         std::vector<const char*> arguments;
-        std::vector<std::string> errorMentions;
+        std::string error;
     } cases[] = {
-        {{"--bogus=3"}, {"--bogus=3"}},
-        {{"run"}, {"run"}},
-        {{"--monome-send-port"}, {"--monome-send-port"}},
-        {{"--settings="}, {"--settings"}},
-        {{"--monome-listen-port=80x"}, {"--monome-listen-port", "80x"}},
-        {{"--monome-listen-port", " 80"}, {"--monome-listen-port"}},
-        {{"--monome-send-port", "0"}, {"--monome-send-port", "0"}},
-        {{"--monome-send-port", "65536"}, {"--monome-send-port", "65536"}},
-        {{"--stagevue-send-port=-1"}, {"--stagevue-send-port", "-1"}},
-        {{"--stagevue-send-port", "99999999999"}, {"--stagevue-send-port"}},
-        {{"--monome-send-port", "8081", "--monome-listen-port", "x"}, {"--monome-listen-port"}},
-        {{"--verbose=1"}, {"--verbose"}},
+        {{"--bogus=3"}, "unknown option '--bogus=3'"},
+        {{"run"}, "unknown option 'run'"},
+        {{"--monome-send-port"}, "option --monome-send-port needs a port number"},
+        {{"--settings="}, "option --settings needs a file name"},
+        {{"--monome-listen-port=80x"}, "option --monome-listen-port: '80x' is not a port number"},
+        {{"--monome-listen-port", " 80"}, "option --monome-listen-port: ' 80' is not a port number"},
+        {{"--monome-send-port", "0"}, "option --monome-send-port: port 0 is outside 1 to 65535"},
+        {{"--monome-send-port", "65536"}, "option --monome-send-port: port 65536 is outside 1 to 65535"},
+        {{"--stagevue-send-port=-1"}, "option --stagevue-send-port: port -1 is outside 1 to 65535"},
+        {{"--stagevue-send-port", "99999999999"}, "option --stagevue-send-port: '99999999999' is not a port number"},
+        {{"--monome-send-port", "8081", "--monome-listen-port", "x"}, "option --monome-listen-port: 'x' is not a port number"},
+        {{"--verbose=1"}, "option --verbose takes no value"},
     };
     for (const auto& c : cases) {
         const auto options = parse(c.arguments);
-        SCOPED_TRACE(c.arguments.back() + std::string(": ") + options.error);
-        EXPECT_EQ(options.action, Action::error);
-        for (const auto& fragment : c.errorMentions) {
-            EXPECT_NE(options.error.find(fragment), std::string::npos) << fragment;
-        }
-        EXPECT_TRUE(options.ports.empty());
+        EXPECT_EQ(options.action, Action::error) << c.error;
+        EXPECT_EQ(options.error, c.error);
+        EXPECT_TRUE(options.ports.empty()) << c.error;
     }
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Log.h"
+#include "platform/WriteAll.h"
 
 namespace velto {
 
@@ -147,21 +148,6 @@ ReadResult readFile(const std::filesystem::path& path, std::string& content, int
     }
     ::close(fd);
     return result;
-}
-
-bool writeAll(int fd, const std::string& text) {
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 // The file that path names after following symbolic links (it need not exist

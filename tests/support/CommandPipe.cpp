@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/WriteAll.h"
+
 namespace velto::test {
 
 CommandPipe::CommandPipe(std::filesystem::path path) : path_(std::move(path)) {
@@ -27,8 +29,7 @@ CommandPipe::~CommandPipe() {
 }
 
 bool CommandPipe::send(const std::string& command) const {
-    const std::string line = command + "\n";
-    return ::write(writer_, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    return writeAll(writer_, command + "\n");
 }
 
 std::vector<std::string> withInputFrom(const std::filesystem::path& input,

@@ -13,6 +13,7 @@
 #include "common/osc/HJOSCSender.h"
 #include "platform/Log.h"
 #include "platform/Udp.h"
+#include "Status.h"
 
 namespace velto::tools {
 
@@ -21,15 +22,16 @@ namespace {
 // The listener only logs a bind failure and stays deaf; trying the port first
 // gives the user the reason in our own words. The probe is released at once,
 // so the listener can take the port right after.
-std::optional<std::string> portProblem(std::int32_t port) {
+Status probePort(std::int32_t port) {
     int error = 0;
     UdpSocket probe = UdpSocket::open(error);
-    if (!probe.isValid()) return std::string("cannot make a UDP socket: ") + std::strerror(error);
+    if (!probe.isValid())
+        return Status::failure(std::string("cannot make a UDP socket: ") + std::strerror(error));
     if (const int bindError = probe.bindAny(static_cast<std::uint16_t>(port)); bindError != 0) {
-        return "cannot listen on UDP port " + std::to_string(port) + ": " +
-               std::strerror(bindError);
+        return Status::failure("cannot listen on UDP port " + std::to_string(port) + ": " +
+                               std::strerror(bindError));
     }
-    return std::nullopt;
+    return Status::success();
 }
 
 std::string formatNumber(double value) {
@@ -49,8 +51,8 @@ OscPeer::~OscPeer() {
 
 std::shared_ptr<OscPeer> OscPeer::open(std::int32_t listenPort, std::int32_t sendPort,
                                        MessageHandler onMessage, std::string& error) {
-    if (auto problem = portProblem(listenPort)) {
-        error = *problem;
+    if (const Status free = probePort(listenPort); !free.ok()) {
+        error = free.error();
         return nullptr;
     }
     std::shared_ptr<OscPeer> peer(new OscPeer(sendPort, std::move(onMessage)));

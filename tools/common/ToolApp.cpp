@@ -1,29 +1,27 @@
 #include "ToolApp.h"
 
-#include <csignal>
 #include <cstdio>
 #include <exception>
 
 #include "VeltoVersion.h"
-#include "platform/RunLoop.h"
 
 namespace velto::tools {
 
-std::optional<int> ToolApp::finishEarly(std::string_view tool, ToolAction action,
+std::optional<int> ToolApp::finishEarly(std::string_view tool, OptionAction action,
                                         const std::string& error, const std::string& usage) {
     const std::string name(tool);
     switch (action) {
-        case ToolAction::help:
+        case OptionAction::help:
             std::fputs(usage.c_str(), stdout);
             return 0;
-        case ToolAction::version:
+        case OptionAction::version:
             std::printf("%s %s\n", name.c_str(), VELTO_VERSION);
             return 0;
-        case ToolAction::error:
+        case OptionAction::error:
             std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", name.c_str(),
                          error.c_str(), name.c_str());
             return 2;
-        case ToolAction::run:
+        case OptionAction::run:
             break;
     }
     return std::nullopt;
@@ -37,10 +35,6 @@ int ToolApp::runCatching(std::string_view tool, const std::function<int()>& run)
         std::fprintf(stderr, "%s: %s\n", std::string(tool).c_str(), failure.what());
         return 1;
     }
-}
-
-void ToolApp::stopOnSignals(RunLoop& loop, std::function<void()> stop) {
-    loop.handleSignals({SIGINT, SIGTERM, SIGHUP}, [stop = std::move(stop)](int) { stop(); });
 }
 
 std::string ToolApp::describePorts(int listenPort, int sendPort) {

@@ -4,6 +4,10 @@
 
 namespace velto::tools {
 
+namespace {
+constexpr NumberWording kPort{"a port number"};
+}  // namespace
+
 ToolOptions ToolOptions::parse(const Profile& profile, std::span<const char* const> arguments) {
     ToolOptions options;
     options.listenPort = profile.listenPort;
@@ -11,12 +15,8 @@ ToolOptions ToolOptions::parse(const Profile& profile, std::span<const char* con
     options.layers = profile.layers;
 
     OptionScanner scanner(arguments);
-    while (scanner.next()) {
+    while (scanner.next(options.action)) {
         const std::string_view argument = scanner.name();
-        if (const auto asked = scanner.askedFor()) {
-            options.action = *asked;
-            return options;
-        }
         if (argument == "--plain") {
             if (scanner.hasInlineValue())
                 return failedOptions<ToolOptions>("option --plain takes no value");
@@ -26,20 +26,20 @@ ToolOptions ToolOptions::parse(const Profile& profile, std::span<const char* con
         int number = 0;
         // 0 lets the system pick the listening port; the tool says which one it got.
         if (argument == "--listen-port") {
-            if (auto problem = scanner.takeNumber(0, 65535, "a port number", number))
-                return failedOptions<ToolOptions>(*problem);
+            if (const Status taken = scanner.takeNumber(0, 65535, kPort, number); !taken.ok())
+                return failedOptions<ToolOptions>(taken.error());
             options.listenPort = number;
             continue;
         }
         if (argument == "--send-port") {
-            if (auto problem = scanner.takeNumber(1, 65535, "a port number", number))
-                return failedOptions<ToolOptions>(*problem);
+            if (const Status taken = scanner.takeNumber(1, 65535, kPort, number); !taken.ok())
+                return failedOptions<ToolOptions>(taken.error());
             options.sendPort = number;
             continue;
         }
         if (profile.takesLayers && argument == "--layers") {
-            if (auto problem = scanner.takeNumber(0, profile.maxLayers, "a layer count", number))
-                return failedOptions<ToolOptions>(*problem);
+            const Status taken = scanner.takeNumber(0, profile.maxLayers, {"a layer count"}, number);
+            if (!taken.ok()) return failedOptions<ToolOptions>(taken.error());
             options.layers = number;
             continue;
         }

@@ -14,7 +14,7 @@
 namespace velto::tools {
 
 struct ToolOptions {
-    using Action = ToolAction;
+    using Action = OptionAction;
 
     // What a tool accepts and its defaults.
     struct Profile {

@@ -1,6 +1,5 @@
 #include "GridApp.h"
 
-#include <cstdio>
 #include <span>
 #include <sstream>
 #include <vector>
@@ -11,9 +10,6 @@
 namespace velto::tools {
 
 namespace {
-
-constexpr int kStandardInput = 0;  // descriptor
-constexpr Duration kDrawInterval = std::chrono::milliseconds(50);
 
 constexpr const char* kCommands =
     "press X Y, release X Y, tap X Y, clear, show, quit; with --serialosc: unplug, replug";
@@ -62,8 +58,8 @@ int GridApp::main(int argc, const char* const* argv) {
     const std::span<const char* const> all(argv, static_cast<std::size_t>(argc));
     std::vector<const char*> arguments(all.begin() + (argc > 0 ? 1 : 0), all.end());
     SerialoscLink::Options serialosc;
-    if (const auto problem = SerialoscLink::takeOptions(arguments, serialosc))
-        return *ToolApp::finishEarly("velto-grid", ToolAction::error, *problem, usage());
+    if (const Status taken = SerialoscLink::takeOptions(arguments, serialosc); !taken.ok())
+        return *ToolApp::finishEarly("velto-grid", OptionAction::error, taken.error(), usage());
     const ToolOptions options = ToolOptions::parse(optionSpec(), arguments);
     if (const auto status =
             ToolApp::finishEarly("velto-grid", options.action, options.error, usage()))
@@ -75,21 +71,21 @@ int GridApp::main(int argc, const char* const* argv) {
 }
 
 GridApp::GridApp(ToolOptions options, SerialoscLink::Options serialosc)
-    : options_(std::move(options)), serialoscOptions_(serialosc), loop_(clock_) {}
-
-GridApp::~GridApp() {
-    // The screen goes first so that the terminal is back before anything else.
-    drawTimer_.reset();
-    input_.reset();
-    commands_.reset();
-    view_.reset();
-    screen_.reset();
-}
+    : options_(std::move(options)), serialoscOptions_(serialosc), shell_("velto-grid") {}
 
 int GridApp::run() {
-    // Taken over first, so that a signal at any moment after start is a clean
-    // quit; the screen library leaves handlers that are set already alone.
-    ToolApp::stopOnSignals(loop_, [this] { quit(); });
+    if (const Status opened = openEndpoints(); !opened.ok()) return shell_.fail(opened.error());
+    const Status started = console_.start(
+        shell_, options_.plain, ports_,
+        {[this](const std::string& line) { runCommand(line); },
+         [this](TerminalScreen& screen) { view_ = std::make_unique<GridView>(screen); },
+         [this](const TerminalScreen::Input& input) { apply(view_->actionFor(input)); },
+         [this] { drawIfChanged(); }});
+    if (!started.ok()) return shell_.fail(started.error());
+    return shell_.run();
+}
+
+Status GridApp::openEndpoints() {
     std::string error;
     if (serialoscOptions_.enabled) {
         serialosc_ = SerialoscLink::open(
@@ -100,62 +96,23 @@ int GridApp::run() {
                 if (options_.plain) ToolApp::say(line);
             },
             error);
-        if (!serialosc_) {
-            std::fprintf(stderr, "velto-grid: %s\n", error.c_str());
-            return 1;
-        }
+        if (!serialosc_) return Status::failure(error);
         ports_ = serialosc_->describePorts();
     } else {
         peer_ = OscPeer::open(
             options_.listenPort, options_.sendPort,
             [this](const HJOSCMessage& message) { receive(message); }, error);
-        if (!peer_) {
-            std::fprintf(stderr, "velto-grid: %s\n", error.c_str());
-            return 1;
-        }
+        if (!peer_) return Status::failure(error);
         ports_ = ToolApp::describePorts(peer_->listenPort(), peer_->sendPort());
     }
-    if (options_.plain) {
-        ToolApp::say("velto-grid ready: " + ports_);
-        commands_ = std::make_unique<CommandInput>(
-            loop_, kStandardInput, [this](const std::string& line) { runCommand(line); },
-            [this] { return quitting_; }, [this] { quit(); });
-    } else {
-        screen_ = TerminalScreen::open(error);
-        if (!screen_) {
-            std::fprintf(stderr, "velto-grid: %s\n", error.c_str());
-            return 1;
-        }
-        view_ = std::make_unique<GridView>(*screen_);
-        input_ = loop_.watchReadable(screen_->inputDescriptor(), [this] { takeScreenInput(); });
-        // Redraws are gathered: messages can arrive a thousand times a second.
-        drawTimer_ = loop_.scheduleTimer(kDrawInterval, true, [this] {
-            takeScreenInput();  // a resize shows up as a key
-            drawIfChanged();
-        });
-        drawIfChanged();
-    }
-    loop_.run();
-
-    drawTimer_.reset();
-    input_.reset();
-    commands_.reset();
-    view_.reset();
-    screen_.reset();
-    peer_.reset();  // what is still queued leaves now
-    serialosc_.reset();
-    return 0;
-}
-
-void GridApp::quit() {
-    quitting_ = true;
-    loop_.stop();
+    return Status::success();
 }
 
 void GridApp::receive(const HJOSCMessage& message) {
     const auto span = message.attachedObjects();
     const std::vector<HJOSCArgument> arguments(span.begin(), span.end());
-    const auto light = state_.receiveMessage(message.address().address(), arguments, clock_.now());
+    const auto light =
+        state_.receiveMessage(message.address().address(), arguments, shell_.clock().now());
     changed_ = true;
     if (!options_.plain) return;
     if (!light) {
@@ -198,7 +155,7 @@ void GridApp::runCommand(const std::string& line) {
     std::string command;
     if (!(words >> command) || command.starts_with('#')) return;
     if (command == "quit" || command == "q") {
-        quit();
+        shell_.quit();
         return;
     }
     if (command == "clear" || command == "c") {
@@ -251,19 +208,9 @@ void GridApp::runCommand(const std::string& line) {
     ToolApp::say("error: unknown command '" + command + "' (commands: " + kCommands + ")");
 }
 
-void GridApp::takeScreenInput() {
-    if (!screen_ || !view_) return;
-    while (!quitting_) {
-        const auto input = screen_->nextInput();
-        if (!input) break;
-        apply(view_->actionFor(*input));
-    }
-    drawIfChanged();
-}
-
 void GridApp::drawIfChanged() {
     if (!view_) return;
-    const std::size_t rate = state_.messagesPerSecond(clock_.now());
+    const std::size_t rate = state_.messagesPerSecond(shell_.clock().now());
     if (!changed_ && rate == shownRate_) return;
     shownRate_ = rate;
     changed_ = false;
@@ -276,7 +223,7 @@ void GridApp::apply(const GridAction& action) {
         case Kind::none:
             return;
         case Kind::quit:
-            quit();
+            shell_.quit();
             return;
         case Kind::move:
             state_.moveCursor(action.dx, action.dy);

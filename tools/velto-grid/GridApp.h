@@ -9,15 +9,13 @@
 #include <memory>
 #include <string>
 
-#include "CommandInput.h"
 #include "GridState.h"
 #include "GridView.h"
 #include "OscPeer.h"
 #include "SerialoscLink.h"
-#include "TerminalScreen.h"
+#include "Status.h"
 #include "ToolOptions.h"
-#include "platform/Clock.h"
-#include "platform/RunLoop.h"
+#include "ToolConsole.h"
 
 namespace velto::tools {
 
@@ -32,7 +30,6 @@ class GridApp {
     static int main(int argc, const char* const* argv);
 
     explicit GridApp(ToolOptions options, SerialoscLink::Options serialosc = {});
-    ~GridApp();
     GridApp(const GridApp&) = delete;
     GridApp& operator=(const GridApp&) = delete;
 
@@ -45,33 +42,27 @@ class GridApp {
     // False when the press could not be sent; a press not sent leaves the
     // cell not held, so that no release follows it.
     bool send(const GridPress& press);
-    void quit();
+    Status openEndpoints();
 
     // Plain mode.
     void runCommand(const std::string& line);
 
     // Screen mode.
-    void takeScreenInput();
     void apply(const GridAction& action);
     void drawIfChanged();
 
     ToolOptions options_;
     SerialoscLink::Options serialoscOptions_;
-    SystemClock clock_;
-    RunLoop loop_;
+    ToolShell shell_;  // first: the loop outlives everything below
     GridState state_;
     std::shared_ptr<OscPeer> peer_;             // Velto's dialect
     std::unique_ptr<SerialoscLink> serialosc_;  // or serialosc's
-    std::unique_ptr<TerminalScreen> screen_;
-    std::unique_ptr<GridView> view_;
-    std::unique_ptr<ReadableWatch> input_;
-    std::unique_ptr<Timer> drawTimer_;
-    std::unique_ptr<CommandInput> commands_;  // plain mode
+    ToolConsole console_;                       // gone before the endpoints
+    std::unique_ptr<GridView> view_;            // gone before the console's screen
     std::string ports_;                       // "listening on port 8080, sending to port 8000"
     std::string lastSent_;
     std::size_t shownRate_ = 0;
     bool changed_ = true;
-    bool quitting_ = false;
 };
 
 }  // namespace velto::tools

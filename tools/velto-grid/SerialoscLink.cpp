@@ -13,38 +13,28 @@
 
 namespace velto::tools {
 
-std::optional<std::string> SerialoscLink::takeOptions(std::vector<const char*>& arguments,
-                                                      Options& options) {
+Status SerialoscLink::takeOptions(std::vector<const char*>& arguments, Options& options) {
     std::vector<const char*> rest;
     bool portGiven = false;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string_view argument = arguments[i];
-        if (argument == "--serialosc") {
+    OptionScanner scanner(arguments);
+    while (scanner.next()) {
+        if (scanner.name() == "--serialosc" && !scanner.hasInlineValue()) {
             options.enabled = true;
-            continue;
-        }
-        std::optional<std::string_view> value;
-        if (argument.starts_with("--serialosc-port=")) {
-            value = argument.substr(argument.find('=') + 1);
-        } else if (argument == "--serialosc-port") {
-            if (i + 1 == arguments.size()) return "option --serialosc-port needs a port number";
-            value = arguments[++i];
+        } else if (scanner.name() == "--serialosc-port") {
+            int port = 0;
+            if (const Status taken = scanner.takeNumber(0, 65535, {"a port number"}, port);
+                !taken.ok())
+                return taken;
+            options.discoveryPort = port;
+            portGiven = true;
         } else {
-            rest.push_back(arguments[i]);
-            continue;
+            rest.push_back(scanner.argument().data());  // the argument itself, whole
         }
-        const auto number = OptionScanner::parseInteger(*value);
-        if (!number)
-            return "option --serialosc-port: '" + std::string(*value) + "' is not a number";
-        const int port = *number;
-        if (port < 0 || port > 65535)
-            return "option --serialosc-port: " + std::string(*value) + " is outside 0 to 65535";
-        options.discoveryPort = port;
-        portGiven = true;
     }
-    if (portGiven && !options.enabled) return "option --serialosc-port needs --serialosc";
+    if (portGiven && !options.enabled)
+        return Status::failure("option --serialosc-port needs --serialosc");
     arguments = std::move(rest);
-    return std::nullopt;
+    return Status::success();
 }
 
 SerialoscLink::SerialoscLink(LightHandler onLight, LineHandler onLine)

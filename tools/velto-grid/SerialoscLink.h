@@ -21,6 +21,7 @@
 #include "GridState.h"
 #include "PacketRoute.h"
 #include "SerialoscDevice.h"
+#include "Status.h"
 #include "platform/Bytes.h"
 
 namespace velto {
@@ -41,8 +42,7 @@ class SerialoscLink {
     // Takes "--serialosc" and "--serialosc-port N" (or "=N") out of the
     // arguments and leaves the rest; the reason, for the user, when the port
     // is not one.
-    static std::optional<std::string> takeOptions(std::vector<const char*>& arguments,
-                                                  Options& options);
+    static Status takeOptions(std::vector<const char*>& arguments, Options& options);
 
     using LightHandler = std::function<void(GridCell cell, bool lit)>;
     using LineHandler = std::function<void(const std::string& line)>;

@@ -1,6 +1,5 @@
 #include "SerialoscApp.h"
 
-#include <cstdio>
 #include <span>
 #include <string>
 #include <utility>
@@ -24,7 +23,7 @@ int SerialoscApp::main(int argc, const char* const* argv) {
 }
 
 SerialoscApp::SerialoscApp(SerialoscOptions options)
-    : options_(std::move(options)), loop_(clock_) {}
+    : options_(std::move(options)), shell_("velto-serialosc") {}
 
 SerialoscApp::~SerialoscApp() {
     retryTimer_.reset();
@@ -33,26 +32,19 @@ SerialoscApp::~SerialoscApp() {
 }
 
 int SerialoscApp::run() {
-    // Taken over first, so that a signal at any moment after start is a clean quit.
-    ToolApp::stopOnSignals(loop_, [this] { loop_.stop(); });
-
     veltoRoute_ = std::make_shared<PacketRoute>([this](ByteView data) { receiveFromVelto(data); });
     std::string error;
     gridPort_ = DatagramPort::open(
         options_.listenPort,
         [this](ByteView data, const Ipv4Endpoint& from) { receiveFromGrid(data, from); }, error);
     if (!gridPort_) {
-        std::fprintf(stderr, "velto-serialosc: cannot listen on UDP port %d for the grid: %s\n",
-                     options_.listenPort, error.c_str());
-        return 1;
+        return shell_.fail("cannot listen on UDP port " + std::to_string(options_.listenPort) +
+                           " for the grid: " + error);
     }
     veltoListener_ = HJOSCListener::defaultListenerOnPort(options_.monomeSendPort);
     if (veltoListener_->localPort() == 0) {
-        std::fprintf(stderr,
-                     "velto-serialosc: cannot listen on UDP port %d (Velto's monomeSendPort); "
-                     "is another grid program running?\n",
-                     options_.monomeSendPort);
-        return 1;
+        return shell_.fail("cannot listen on UDP port " + std::to_string(options_.monomeSendPort) +
+                           " (Velto's monomeSendPort); is another grid program running?");
     }
     veltoListener_->setDelegate(veltoRoute_);
 
@@ -60,10 +52,8 @@ int SerialoscApp::run() {
         HJOSCSender::senderWithDestinationHostName(SerialoscBridge::kHost, options_.serialoscPort);
     veltoSender_ = HJOSCSender::senderWithDestinationHostName(SerialoscBridge::kHost,
                                                               options_.monomeListenPort);
-    if (!serialoscSender_ || !veltoSender_) {
-        std::fprintf(stderr, "velto-serialosc: cannot make a UDP socket to send with\n");
-        return 1;
-    }
+    if (!serialoscSender_ || !veltoSender_)
+        return shell_.fail("cannot make a UDP socket to send with");
 
     const std::int32_t listenPort = gridPort_->localPort();
     bridge_ = std::make_unique<SerialoscBridge>(
@@ -73,10 +63,9 @@ int SerialoscApp::run() {
         ") and the grid; Velto's lights on port " + std::to_string(options_.monomeSendPort) +
         ", presses to port " + std::to_string(options_.monomeListenPort));
     deliver(bridge_->start());
-    retryTimer_ = loop_.scheduleTimer(kRetryInterval, true, [this] { deliver(bridge_->tick()); });
-
-    loop_.run();
-    return 0;
+    retryTimer_ =
+        shell_.loop().scheduleTimer(kRetryInterval, true, [this] { deliver(bridge_->tick()); });
+    return shell_.run();
 }
 
 void SerialoscApp::receiveFromGrid(ByteView data, const Ipv4Endpoint& from) {

@@ -13,9 +13,8 @@
 #include "PacketRoute.h"
 #include "SerialoscBridge.h"
 #include "SerialoscOptions.h"
+#include "ToolShell.h"
 #include "platform/Bytes.h"
-#include "platform/Clock.h"
-#include "platform/RunLoop.h"
 
 namespace velto {
 class HJOSCListener;
@@ -48,8 +47,7 @@ class SerialoscApp {
     HJOSCSender* senderFor(const SerialoscBridge::Outgoing& outgoing);
 
     SerialoscOptions options_;
-    SystemClock clock_;
-    RunLoop loop_;
+    ToolShell shell_;  // first: the loop outlives everything below
     std::unique_ptr<SerialoscBridge> bridge_;
     std::shared_ptr<PacketRoute> veltoRoute_;
     std::unique_ptr<DatagramPort> gridPort_;

@@ -7,17 +7,13 @@ namespace velto::tools {
 SerialoscOptions SerialoscOptions::parse(std::span<const char* const> arguments) {
     SerialoscOptions options;
     OptionScanner scanner(arguments);
-    // A port within [lowest, 65535] into `port`, or the reason why not.
+    // A port within [lowest, 65535] into `port`, or why not.
     auto takePort = [&](int lowest, std::int32_t& port) {
-        return scanner.takeNumber(lowest, 65535, "a port number", port);
+        return scanner.takeNumber(lowest, 65535, {"a port number"}, port);
     };
-    while (scanner.next()) {
+    while (scanner.next(options.action)) {
         const std::string_view argument = scanner.name();
-        if (const auto asked = scanner.askedFor()) {
-            options.action = *asked;
-            return options;
-        }
-        std::optional<std::string> problem;
+        Status problem = Status::success();
         if (argument == "--serialosc-port") {
             problem = takePort(1, options.serialoscPort);
         } else if (argument == "--monome-send-port") {
@@ -29,15 +25,17 @@ SerialoscOptions SerialoscOptions::parse(std::span<const char* const> arguments)
         } else if (argument == "--device") {
             const auto id = scanner.takeValue();
             if (!id || id->empty()) {
-                problem = "option --device needs the id of a grid (as serialosc lists it)";
+                problem = Status::failure(
+                    "option --device needs the id of a grid (as serialosc lists it)");
             } else {
                 options.device = std::string(*id);
             }
         } else {
-            problem = "unknown option '" + std::string(scanner.argument()) + "'";
+            problem = Status::failure("unknown option '" + std::string(scanner.argument()) + "'");
         }
-        if (problem) return failedOptions<SerialoscOptions>(*problem);
+        if (!problem.ok()) return failedOptions<SerialoscOptions>(problem.error());
     }
+    if (options.action != Action::run) return options;  // help or the version
     // Both are ours to listen on.
     if (options.listenPort != 0 && options.listenPort == options.monomeSendPort) {
         return failedOptions<SerialoscOptions>("--listen-port and --monome-send-port are both " +

@@ -15,7 +15,7 @@
 namespace velto::tools {
 
 struct SerialoscOptions {
-    using Action = ToolAction;
+    using Action = OptionAction;
 
     static constexpr std::int32_t kDefaultSerialoscPort = 12002;
     static constexpr std::int32_t kDefaultMonomeSendPort = 8080;    // Velto's "monomeSendPort"

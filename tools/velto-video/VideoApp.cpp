@@ -11,9 +11,6 @@ namespace velto::tools {
 
 namespace {
 
-constexpr int kStandardInput = 0;  // descriptor
-constexpr Duration kDrawInterval = std::chrono::milliseconds(50);
-
 constexpr const char* kCommands = "layers N, pause, play, report, status, quit";
 
 std::string formatted(double value) {
@@ -78,71 +75,30 @@ int VideoApp::main(int argc, const char* const* argv) {
 }
 
 VideoApp::VideoApp(ToolOptions options)
-    : options_(std::move(options)), loop_(clock_), state_(options_.layers) {}
-
-VideoApp::~VideoApp() {
-    // The screen goes first so that the terminal is back before anything else.
-    drawTimer_.reset();
-    input_.reset();
-    commands_.reset();
-    view_.reset();
-    screen_.reset();
-}
+    : options_(std::move(options)), shell_("velto-video"), state_(options_.layers) {}
 
 int VideoApp::run() {
-    // Taken over first, so that a signal at any moment after start is a clean
-    // quit; the screen library leaves handlers that are set already alone.
-    ToolApp::stopOnSignals(loop_, [this] { quit(); });
     std::string error;
     peer_ = OscPeer::open(
         options_.listenPort, options_.sendPort,
         [this](const HJOSCMessage& message) { receive(message); }, error);
-    if (!peer_) {
-        std::fprintf(stderr, "velto-video: %s\n", error.c_str());
-        return 1;
-    }
+    if (!peer_) return shell_.fail(error);
     status_.ports = ToolApp::describePorts(peer_->listenPort(), peer_->sendPort());
-    if (options_.plain) {
-        ToolApp::say("velto-video ready: " + status_.ports + ", " +
-                     std::to_string(state_.layerCount()) + " layers");
-        commands_ = std::make_unique<CommandInput>(
-            loop_, kStandardInput, [this](const std::string& line) { runCommand(line); },
-            [this] { return quitting_; }, [this] { quit(); });
-    } else {
-        screen_ = TerminalScreen::open(error);
-        if (!screen_) {
-            std::fprintf(stderr, "velto-video: %s\n", error.c_str());
-            return 1;
-        }
-        view_ = std::make_unique<VideoView>(*screen_);
-        input_ = loop_.watchReadable(screen_->inputDescriptor(), [this] { takeScreenInput(); });
-        drawTimer_ = loop_.scheduleTimer(kDrawInterval, true, [this] {
-            takeScreenInput();  // a resize shows up as a key
-            drawIfChanged();
-        });
-        drawIfChanged();
-    }
-    lastTick_ = clock_.now();
-    playTimer_ = loop_.scheduleTimer(kReportInterval, true, [this] { tick(); });
-    loop_.run();
-
-    playTimer_.reset();
-    drawTimer_.reset();
-    input_.reset();
-    commands_.reset();
-    view_.reset();
-    screen_.reset();
-    peer_.reset();  // what is still queued leaves now
-    return 0;
-}
-
-void VideoApp::quit() {
-    quitting_ = true;
-    loop_.stop();
+    const Status started = console_.start(
+        shell_, options_.plain,
+        status_.ports + ", " + std::to_string(state_.layerCount()) + " layers",
+        {[this](const std::string& line) { runCommand(line); },
+         [this](TerminalScreen& screen) { view_ = std::make_unique<VideoView>(screen); },
+         [this](const TerminalScreen::Input& input) { apply(view_->actionFor(input)); },
+         [this] { drawIfChanged(); }});
+    if (!started.ok()) return shell_.fail(started.error());
+    lastTick_ = shell_.clock().now();
+    playTimer_ = shell_.loop().scheduleTimer(kReportInterval, true, [this] { tick(); });
+    return shell_.run();
 }
 
 void VideoApp::tick() {
-    const Instant now = clock_.now();
+    const Instant now = shell_.clock().now();
     // The time that really passed: a late tick does not slow the playheads.
     state_.advance(now - lastTick_);
     lastTick_ = now;
@@ -206,7 +162,7 @@ void VideoApp::runCommand(const std::string& line) {
     std::string command;
     if (!(words >> command) || command.starts_with('#')) return;
     if (command == "quit" || command == "q") {
-        quit();
+        shell_.quit();
     } else if (command == "pause") {
         setPlaying(false);
     } else if (command == "play" || command == "resume") {
@@ -238,23 +194,13 @@ void VideoApp::runCommand(const std::string& line) {
     }
 }
 
-void VideoApp::takeScreenInput() {
-    if (!screen_ || !view_) return;
-    while (!quitting_) {
-        const auto input = screen_->nextInput();
-        if (!input) break;
-        apply(view_->actionFor(*input));
-    }
-    drawIfChanged();
-}
-
 void VideoApp::apply(const VideoAction& action) {
     using Kind = VideoAction::Kind;
     switch (action.kind) {
         case Kind::none:
             return;
         case Kind::quit:
-            quit();
+            shell_.quit();
             return;
         case Kind::layers:
             setLayerCount(action.layers);

@@ -7,14 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "CommandInput.h"
 #include "OscPeer.h"
-#include "TerminalScreen.h"
 #include "ToolOptions.h"
+#include "ToolConsole.h"
 #include "VideoState.h"
 #include "VideoView.h"
-#include "platform/Clock.h"
-#include "platform/RunLoop.h"
 
 namespace velto::tools {
 
@@ -31,7 +28,6 @@ class VideoApp {
     static int main(int argc, const char* const* argv);
 
     explicit VideoApp(ToolOptions options);
-    ~VideoApp();
     VideoApp(const VideoApp&) = delete;
     VideoApp& operator=(const VideoApp&) = delete;
 
@@ -45,31 +41,24 @@ class VideoApp {
     void setLayerCount(int count);
     void setPlaying(bool playing);
     void reportState(const std::string& why);
-    void quit();
 
     // Plain mode.
     void runCommand(const std::string& line);
 
     // Screen mode.
-    void takeScreenInput();
     void apply(const VideoAction& action);
     void drawIfChanged();
 
     ToolOptions options_;
-    SystemClock clock_;
-    RunLoop loop_;
+    ToolShell shell_;  // first: the loop outlives everything below
     VideoState state_;
     std::shared_ptr<OscPeer> peer_;
-    std::unique_ptr<TerminalScreen> screen_;
-    std::unique_ptr<VideoView> view_;
-    std::unique_ptr<ReadableWatch> input_;
-    std::unique_ptr<Timer> playTimer_;
-    std::unique_ptr<Timer> drawTimer_;
+    ToolConsole console_;               // gone before the endpoint
+    std::unique_ptr<VideoView> view_;   // gone before the console's screen
+    std::unique_ptr<Timer> playTimer_;  // gone first: it sends through the peer
     Instant lastTick_{};
-    std::unique_ptr<CommandInput> commands_;  // plain mode
     VideoStatus status_;
     bool changed_ = true;
-    bool quitting_ = false;
 };
 
 }  // namespace velto::tools

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-namespace velto::tools {
+namespace velto {
 
 OptionScanner::OptionScanner(std::span<const char* const> arguments) : arguments_(arguments) {}
 
@@ -21,10 +21,17 @@ bool OptionScanner::next() {
     return true;
 }
 
-std::optional<ToolAction> OptionScanner::askedFor() const {
-    if (name_ == "--help" || name_ == "-h") return ToolAction::help;
-    if (name_ == "--version") return ToolAction::version;
-    return std::nullopt;
+bool OptionScanner::next(OptionAction& action) {
+    if (!next()) return false;
+    if (name_ == "--help" || name_ == "-h") {
+        action = OptionAction::help;
+        return false;
+    }
+    if (name_ == "--version") {
+        action = OptionAction::version;
+        return false;
+    }
+    return true;
 }
 
 std::optional<std::string_view> OptionScanner::takeValue() {
@@ -33,19 +40,21 @@ std::optional<std::string_view> OptionScanner::takeValue() {
     return std::nullopt;
 }
 
-std::optional<std::string> OptionScanner::takeNumber(int low, int high, std::string_view what,
-                                                     int& into) {
-    const std::string name(name_);
+Status OptionScanner::takeNumber(int low, int high, const NumberWording& wording, int& into) {
+    const std::string option = "option " + std::string(name_);
     const auto text = takeValue();
-    if (!text) return "option " + name + " needs " + std::string(what);
+    if (!text) return Status::failure(option + " needs " + std::string(wording.needs));
     const auto number = parseInteger(*text);
-    if (!number) return "option " + name + ": '" + std::string(*text) + "' is not a number";
+    if (!number) {
+        return Status::failure(option + ": '" + std::string(*text) + "' is not " +
+                               std::string(wording.notA));
+    }
     if (*number < low || *number > high) {
-        return "option " + name + ": " + std::string(*text) + " is outside " + std::to_string(low) +
-               " to " + std::to_string(high);
+        return Status::failure(option + ": " + std::string(wording.before) + std::string(*text) +
+                               " is outside " + std::to_string(low) + " to " + std::to_string(high));
     }
     into = *number;
-    return std::nullopt;
+    return Status::success();
 }
 
 std::optional<int> OptionScanner::parseInteger(std::string_view text) {
@@ -56,4 +65,4 @@ std::optional<int> OptionScanner::parseInteger(std::string_view text) {
     return number;
 }
 
-}  // namespace velto::tools
+}  // namespace velto

@@ -1,8 +1,8 @@
 #pragma once
 
-// Walks a tool's command line one option at a time, "--name value" or
-// "--name=value", and reads numbers in a range with the tools' own wording
-// for what is wrong. Kept free of the screen so that every tool can use it.
+// Walks a command line one option at a time, "--name value" or "--name=value",
+// and reads numbers in a range, saying what is wrong in words for the user.
+// Velto and the tools share it; it knows no option of its own but help and version.
 
 #include <cstddef>
 #include <optional>
@@ -11,19 +11,29 @@
 #include <string_view>
 #include <utility>
 
-namespace velto::tools {
+#include "Status.h"
 
-// What a command line asks a tool to do.
-enum class ToolAction { run, help, version, error };
+namespace velto {
+
+// What a command line asks a program to do.
+enum class OptionAction { run, help, version, error };
 
 // Options that say only what was wrong, for the user.
 template <class Options>
 Options failedOptions(std::string error) {
     Options options;
-    options.action = ToolAction::error;
+    options.action = OptionAction::error;
     options.error = std::move(error);
     return options;
 }
+
+// How a number option's problems are worded: "option --x needs <needs>",
+// "option --x: '8a' is not <notA>", "option --x: <before>9 is outside 1 to 5".
+struct NumberWording {
+    std::string_view needs;
+    std::string_view notA = "a number";
+    std::string_view before = "";
+};
 
 class OptionScanner {
   public:
@@ -32,18 +42,19 @@ class OptionScanner {
 
     // Moves to the next argument; false when there is none.
     bool next();
+    // The same, but also false at help ("--help", "-h") or the version
+    // ("--version"), which end the scanning and are said in `action`.
+    bool next(OptionAction& action);
     // The current argument without its "=value".
     std::string_view name() const { return name_; }
     // The current argument as it was given.
     std::string_view argument() const { return argument_; }
     bool hasInlineValue() const { return inlineValue_.has_value(); }
-    // Help ("--help", "-h") or the version ("--version"), which end the scanning; none otherwise.
-    std::optional<ToolAction> askedFor() const;
 
     // The option's value: after '=', else the next argument (taken); none at the end.
     std::optional<std::string_view> takeValue();
-    // A number within [low, high] into `into`, or the reason why not, for the user.
-    std::optional<std::string> takeNumber(int low, int high, std::string_view what, int& into);
+    // A number within [low, high] into `into`, or why not.
+    Status takeNumber(int low, int high, const NumberWording& wording, int& into);
 
     // A whole decimal number, nothing else.
     static std::optional<int> parseInteger(std::string_view text);
@@ -57,4 +68,4 @@ class OptionScanner {
     std::optional<std::string_view> inlineValue_;
 };
 
-}  // namespace velto::tools
+}  // namespace velto
