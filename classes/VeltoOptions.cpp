@@ -3,21 +3,23 @@
 #include <charconv>
 #include <string_view>
 
+#include "PortTable.h"
+
 namespace velto {
 
 namespace {
 
-struct PortOption {
-    std::string_view flag;
-    const char* key;
-};
-
-constexpr PortOption kPortOptions[] = {
-    {"--stagevue-send-port", "stagevueSendPort"},
-    {"--stagevue-listen-port", "stagevueListenPort"},
-    {"--monome-send-port", "monomeSendPort"},
-    {"--monome-listen-port", "monomeListenPort"},
-};
+// "  --stagevue-send-port N      port the video app listens on (default 5000)"
+std::string portUsageLines() {
+    constexpr std::size_t kHelpColumn = 30;
+    std::string lines;
+    for (const auto& port : kPortSettings) {
+        std::string line = std::string("  ") + port.option + " N";
+        line.resize(kHelpColumn, ' ');
+        lines += line + port.help + " (default " + std::to_string(port.defaultPort) + ")\n";
+    }
+    return lines;
+}
 
 VeltoOptions failure(std::string text) {
     VeltoOptions options;
@@ -29,17 +31,14 @@ VeltoOptions failure(std::string text) {
 }  // namespace
 
 std::string VeltoOptions::usage() {
-    return "Usage: velto [options]\n"
+    return std::string("Usage: velto [options]\n"
            "Bridges an 8x8 grid controller (OSC \"/monome/...\") and the video app (OSC \"/stagevue/...\")\n"
            "over UDP: it sends to both on 127.0.0.1 and listens on every IPv4 address.\n"
            "\n"
            "Options:\n"
            "  --settings FILE             settings file (default: $XDG_CONFIG_HOME/velto/settings,\n"
-           "                              else ~/.config/velto/settings)\n"
-           "  --stagevue-send-port N      port the video app listens on (default 5000)\n"
-           "  --stagevue-listen-port N    port Velto listens on for the video app (default 5001)\n"
-           "  --monome-send-port N        port the grid listens on (default 8080)\n"
-           "  --monome-listen-port N      port Velto listens on for the grid (default 8000)\n"
+           "                              else ~/.config/velto/settings)\n")
+           + portUsageLines() +
            "  --verbose                   log every message received and sent, one line each\n"
            "  --help                      show this help and exit\n"
            "  --version                   show the version and exit\n"
@@ -87,20 +86,20 @@ VeltoOptions VeltoOptions::parse(std::span<const char* const> arguments) {
             continue;
         }
         bool matched = false;
-        for (const auto& port : kPortOptions) {
-            if (argument != port.flag) continue;
+        for (const auto& port : kPortSettings) {
+            if (argument != port.option) continue;
             matched = true;
             const auto text = takeValue();
-            if (!text) return failure("option " + std::string(port.flag) + " needs a port number");
+            if (!text) return failure("option " + std::string(port.option) + " needs a port number");
             int number = 0;
             const auto* end = text->data() + text->size();
             const auto [ptr, ec] = std::from_chars(text->data(), end, number);
             if (ec != std::errc() || ptr != end || text->empty()) {
-                return failure("option " + std::string(port.flag) + ": '" + std::string(*text) +
+                return failure("option " + std::string(port.option) + ": '" + std::string(*text) +
                                "' is not a port number");
             }
             if (number < 1 || number > 65535) {
-                return failure("option " + std::string(port.flag) + ": port " + std::string(*text) +
+                return failure("option " + std::string(port.option) + ": port " + std::string(*text) +
                                " is outside 1 to 65535");
             }
             options.ports.emplace_back(port.key, number);

@@ -53,7 +53,7 @@ TEST_F(ControllerColdStartTest, PortsOutsideTheUdpRangeAreStoredUnchangedAndReac
     storePeerPorts();
     const std::int64_t stored[] = {65536 + video.port(), static_cast<std::int64_t>(stagevueListenPort) - 65536,
                                    static_cast<std::int64_t>(grid.port()) - 65536, 65536 + monomeListenPort};
-    for (std::size_t i = 0; i < 4; ++i) settings.setIntegerForKey(stored[i], VeltoController::kPortSettings[i].key);
+    for (std::size_t i = 0; i < 4; ++i) settings.setIntegerForKey(stored[i], kPortSettings[i].key);
     wake();
     EXPECT_EQ((std::array<std::int64_t, 4>{controller->stagevueSendPort(), controller->stagevueListenPort(),
                                            controller->monomeSendPort(), controller->monomeListenPort()}),
@@ -110,7 +110,7 @@ TEST_F(ControllerStartupTest, SharedControllerIsTheFirstWokenAndOutboundOperatio
     for (const char* key : {"stagevueListenPort", "monomeSendPort", "monomeListenPort"}) {
         secondSettings.setIntegerForKey(freePort(), key);
     }
-    auto second = std::make_shared<VeltoController>(secondSettings);
+    auto second = std::make_shared<VeltoController>(secondSettings, loop);
     second->awakeFromNib();
     EXPECT_EQ(VeltoController::sharedVeltoController(), controller.get());
     EXPECT_EQ(flush().other, (std::vector<std::string>{"/stagevue/ping,"}))
@@ -195,7 +195,7 @@ TEST_P(ControllerSetterTest, NewPortIsStoredAndReplacesOnlyItsOwnEndpoint) {
     UdpTestPeer newPeer;
     const std::uint16_t port = c.samePort ? oldPorts[c.setting] : listener ? freePort() : newPeer.port();
     (controller.get()->*c.setter)(port);
-    EXPECT_EQ(settings.integerForKey(VeltoController::kPortSettings[c.setting].key), port);
+    EXPECT_EQ(settings.integerForKey(kPortSettings[c.setting].key), port);
     expectAllKeptBut(c.setting);
 
     sendPendingNow();  // the marks

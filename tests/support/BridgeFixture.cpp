@@ -118,7 +118,7 @@ void BridgeFixture::storePeerPorts() {
 }
 
 void BridgeFixture::wake() {
-    controller = std::make_shared<VeltoController>(settings);
+    controller = std::make_shared<VeltoController>(settings, loop);
     controller->awakeFromNib();
 }
 

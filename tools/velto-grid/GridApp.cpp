@@ -93,7 +93,7 @@ int GridApp::run() {
     std::string error;
     if (serialoscOptions_.enabled) {
         serialosc_ = SerialoscLink::open(
-            serialoscOptions_.discoveryPort,
+            loop_, serialoscOptions_.discoveryPort,
             [this](GridCell cell, bool lit) { showLight(state_.setLight(cell, lit)); },
             [this](const std::string& line) {
                 changed_ = true;
@@ -107,7 +107,7 @@ int GridApp::run() {
         ports_ = serialosc_->describePorts();
     } else {
         peer_ = OscPeer::open(
-            options_.listenPort, options_.sendPort,
+            loop_, options_.listenPort, options_.sendPort,
             [this](const HJOSCMessage& message) { receive(message); }, error);
         if (!peer_) {
             std::fprintf(stderr, "velto-grid: %s\n", error.c_str());

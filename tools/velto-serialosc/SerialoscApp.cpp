@@ -39,14 +39,14 @@ int SerialoscApp::run() {
     veltoRoute_ = std::make_shared<PacketRoute>([this](ByteView data) { receiveFromVelto(data); });
     std::string error;
     gridPort_ = DatagramPort::open(
-        options_.listenPort,
+        loop_, options_.listenPort,
         [this](ByteView data, const Ipv4Endpoint& from) { receiveFromGrid(data, from); }, error);
     if (!gridPort_) {
         std::fprintf(stderr, "velto-serialosc: cannot listen on UDP port %d for the grid: %s\n",
                      options_.listenPort, error.c_str());
         return 1;
     }
-    veltoListener_ = HJOSCListener::defaultListenerOnPort(options_.monomeSendPort);
+    veltoListener_ = HJOSCListener::defaultListenerOnPort(loop_, options_.monomeSendPort);
     if (veltoListener_->localPort() == 0) {
         std::fprintf(stderr,
                      "velto-serialosc: cannot listen on UDP port %d (Velto's monomeSendPort); "
@@ -57,8 +57,8 @@ int SerialoscApp::run() {
     veltoListener_->setDelegate(veltoRoute_);
 
     serialoscSender_ =
-        HJOSCSender::senderWithDestinationHostName(SerialoscBridge::kHost, options_.serialoscPort);
-    veltoSender_ = HJOSCSender::senderWithDestinationHostName(SerialoscBridge::kHost,
+        HJOSCSender::senderWithDestinationHostName(loop_, SerialoscBridge::kHost, options_.serialoscPort);
+    veltoSender_ = HJOSCSender::senderWithDestinationHostName(loop_, SerialoscBridge::kHost,
                                                               options_.monomeListenPort);
     if (!serialoscSender_ || !veltoSender_) {
         std::fprintf(stderr, "velto-serialosc: cannot make a UDP socket to send with\n");
@@ -104,7 +104,7 @@ HJOSCSender* SerialoscApp::senderFor(const SerialoscBridge::Outgoing& outgoing) 
         case SerialoscBridge::Destination::device:
             if (outgoing.devicePort <= 0 || outgoing.devicePort > 65535) return nullptr;
             if (!deviceSender_ || deviceSender_->portNumber() != outgoing.devicePort) {
-                deviceSender_ = HJOSCSender::senderWithDestinationHostName(SerialoscBridge::kHost,
+                deviceSender_ = HJOSCSender::senderWithDestinationHostName(loop_, SerialoscBridge::kHost,
                                                                            outgoing.devicePort);
             }
             return deviceSender_.get();

@@ -95,7 +95,7 @@ int VideoApp::run() {
     ToolApp::stopOnSignals(loop_, [this] { quit(); });
     std::string error;
     peer_ = OscPeer::open(
-        options_.listenPort, options_.sendPort,
+        loop_, options_.listenPort, options_.sendPort,
         [this](const HJOSCMessage& message) { receive(message); }, error);
     if (!peer_) {
         std::fprintf(stderr, "velto-video: %s\n", error.c_str());
