@@ -17,8 +17,8 @@ namespace {
 
 constexpr const char* kTopSlider = "/stagevue/layer/media/time/4";  // the monome's row 0
 
-using ControllerStartupTest = BridgeFixture;
-using ControllerColdStartTest = UnstartedBridgeFixture;
+using ControllerStartupTest = UdpBridgeFixture;
+using ControllerColdStartTest = Unstarted<UdpBridgeFixture>;
 
 TEST_F(ControllerColdStartTest, AbsentOrZeroPortsGiveTheDefaultsAndAreWrittenBack) {
     // The one test that opens the default ports: that is what it is about.
@@ -154,10 +154,10 @@ public:
 
 // Marks the four endpoints so that a replaced one can be told from one that
 // stayed: a message pending on each sender, a recording delegate on each listener.
-class ControllerPortSetterTest : public BridgeFixture {
+class ControllerPortSetterTest : public UdpBridgeFixture {
 protected:
     void SetUp() override {
-        BridgeFixture::SetUp();
+        UdpBridgeFixture::SetUp();
         VeltoController::sendMessageWithAddressAndValue("/stagevue/mark", 1.0f);
         VeltoController::setLightAtXAndYWithState(0, 0, 1);
         controller->stagevueListener()->setDelegate(stagevueRecorder);
