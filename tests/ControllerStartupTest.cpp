@@ -19,9 +19,10 @@ constexpr const char* kTopSlider = "/stagevue/layer/media/time/4";  // the monom
 
 using ControllerStartupTest = UdpBridgeFixture;
 using ControllerColdStartTest = Unstarted<UdpBridgeFixture>;
+using ControllerTest = BridgeFixture;
+using ControllerUnstartedTest = Unstarted<BridgeFixture>;
 
-TEST_F(ControllerColdStartTest, AbsentOrZeroPortsGiveTheDefaultsAndAreWrittenBack) {
-    // The one test that opens the default ports: that is what it is about.
+TEST_F(ControllerUnstartedTest, AbsentOrZeroPortsGiveTheDefaultsAndAreWrittenBack) {
     settings.setIntegerForKey(0, "stagevueListenPort");
     settings.setIntegerForKey(0, "monomeSendPort");
     wake();
@@ -31,7 +32,8 @@ TEST_F(ControllerColdStartTest, AbsentOrZeroPortsGiveTheDefaultsAndAreWrittenBac
     const std::map<std::string, std::int64_t, std::less<>> expected = {
         {"monomeListenPort", 8000}, {"monomeSendPort", 8080}, {"stagevueListenPort", 5001}, {"stagevueSendPort", 5000}};
     EXPECT_EQ(settings.values(), expected);
-    controller.reset();  // free the default ports at once
+    EXPECT_EQ(recorder->opened, (std::vector<std::pair<Endpoint, std::int32_t>>{{Endpoint::videoAppSender, 5000},
+              {Endpoint::videoAppListener, 5001}, {Endpoint::gridSender, 8080}, {Endpoint::gridListener, 8000}}));
 }
 
 TEST_F(ControllerStartupTest, StoredPortsAreUsedAndKeptAndStartUpSendsOnlyTheGreeting) {
@@ -74,7 +76,7 @@ TEST_F(ControllerColdStartTest, PortsOutsideTheUdpRangeAreStoredUnchangedAndReac
     EXPECT_EQ(sent.lights.size(), 16u) << "the lights reach the grid's port";
 }
 
-TEST_F(ControllerColdStartTest, VideoAppIsGreetedOnFirstContactAfterASilenceAndOnReload) {
+TEST_F(ControllerUnstartedTest, VideoAppIsGreetedOnFirstContactAfterASilenceAndOnReload) {
     storePeerPorts();
     wake();
     const std::vector<std::string> greeting{"/stagevue/ping,"};
@@ -130,7 +132,7 @@ TEST_F(ControllerStartupTest, SharedControllerIsTheFirstWokenAndOutboundOperatio
     EXPECT_EQ(VeltoController::sharedVeltoController(), controller.get());
 }
 
-TEST_F(ControllerStartupTest, LightGoesToTheGridWithItsRowTurnedOverAndItsBitsKept) {
+TEST_F(ControllerTest, LightGoesToTheGridWithItsRowTurnedOverAndItsBitsKept) {
     const struct {
         std::uint32_t x, y;
         std::int8_t state;
