@@ -74,7 +74,7 @@ struct Bridge {
         settings.setIntegerForKey(freePort(), "stagevueListenPort");
         settings.setIntegerForKey(grid.localPort(), "monomeSendPort");
         settings.setIntegerForKey(freePort(), "monomeListenPort");
-        controller = std::make_shared<VeltoController>(settings);
+        controller = std::make_shared<VeltoController>(settings, loop);
         controller->awakeFromNib();
         flush();
     }
@@ -221,7 +221,7 @@ private:
 void ReceivePath(benchmark::State& state) {
     SystemClock clock;
     RunLoop loop(clock);
-    HJOSCListener listener;
+    HJOSCListener listener(loop);
     listener.startListeningOnPort(0);
     auto delegate = std::make_shared<StampingDelegate>(loop);
     listener.setDelegate(delegate);

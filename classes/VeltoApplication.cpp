@@ -81,7 +81,7 @@ int runBridge(const VeltoOptions& options) {
                                                             : std::filesystem::path(options.settingsPath));
     for (const auto& [key, port] : options.ports) settings.setIntegerForKey(port, key);
 
-    auto controller = std::make_shared<VeltoController>(settings);
+    auto controller = std::make_shared<VeltoController>(settings, mainLoop);
     // Started from a terminal, a SIGHUP that finds the terminal gone is its
     // hang-up (a closed window, tmux kill-session): quit, as terminal programs
     // do. Any other SIGHUP, and every one without a terminal (systemd), reloads.

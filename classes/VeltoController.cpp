@@ -94,66 +94,107 @@ private:
 
 }  // namespace
 
-VeltoController::VeltoController(SettingsStore& settings) : settings_(settings) {}
+// Two senders to 127.0.0.1 and two listeners that hand what they receive to
+// the controller, with the port it came in on.
+class UdpEndpoints final : public VeltoEndpoints {
+public:
+    UdpEndpoints(VeltoController& owner, RunLoop& loop) : owner_(owner), loop_(loop) {}
+
+    ~UdpEndpoints() override {
+        for (Side* side : {&videoApp_, &grid_}) {
+            if (side->listener) side->listener->stopListening();
+            side->listener.reset();
+            side->sender.reset();
+        }
+    }
+
+    void open(Endpoint endpoint, std::int32_t port) override {
+        Side& side = sideOf(endpoint);
+        if (!isListener(endpoint)) {
+            side.sender.reset();
+            side.sender = HJOSCSender::senderWithDestinationHostName(loop_, VeltoController::kPeerHost, port);
+            if (!side.sender) throw ResourceFailure("socket");  // the host is fixed: only the socket can fail
+            return;
+        }
+        stopListening(endpoint);
+        side.listener.reset();
+        auto listener = HJOSCListener::defaultListenerOnPort(loop_, port);
+        if (listener->socketDescriptor() < 0) throw ResourceFailure("socket");
+        // Without a shared owner (a controller that was never meant to receive)
+        // the listener keeps its stock dispatcher.
+        if (auto controller = owner_.weak_from_this(); !controller.expired()) {
+            side.tap = std::make_shared<PortTap>(std::move(controller), listener->localPort());
+            listener->setDelegate(side.tap);
+        }
+        side.listener = std::move(listener);
+    }
+
+    void stopListening(Endpoint endpoint) override {
+        if (auto& listener = sideOf(endpoint).listener) listener->stopListening();
+    }
+
+    bool isListening(Endpoint endpoint) const override {
+        const auto& listener = sideOf(endpoint).listener;
+        return listener && listener->isListening();
+    }
+
+    void sendToVideoApp(HJOSCMessage message) override { queue(videoApp_.sender.get(), std::move(message)); }
+    void sendToGrid(HJOSCMessage message) override { queue(grid_.sender.get(), std::move(message)); }
+
+    HJOSCSender* sender(Endpoint endpoint) const { return sideOf(endpoint).sender.get(); }
+    HJOSCListener* listener(Endpoint endpoint) const { return sideOf(endpoint).listener.get(); }
+
+private:
+    struct Side {
+        std::unique_ptr<HJOSCListener> listener;
+        std::unique_ptr<HJOSCSender> sender;
+        // The listener holds its tap weakly, so the side keeps it.
+        std::shared_ptr<HJOSCListenerDelegate> tap;
+    };
+
+    static void queue(HJOSCSender* sender, HJOSCMessage message) {
+        if (sender != nullptr) sender->addOSCMessage(std::move(message));
+    }
+    Side& sideOf(Endpoint endpoint) {
+        return endpoint == Endpoint::videoAppSender || endpoint == Endpoint::videoAppListener ? videoApp_ : grid_;
+    }
+    const Side& sideOf(Endpoint endpoint) const { return const_cast<UdpEndpoints*>(this)->sideOf(endpoint); }
+
+    VeltoController& owner_;
+    RunLoop& loop_;
+    Side videoApp_;
+    Side grid_;
+};
+
+VeltoController::VeltoController(SettingsStore& settings, RunLoop& loop, std::unique_ptr<VeltoEndpoints> endpoints)
+    : settings_(settings), loop_(loop), endpoints_(std::move(endpoints)) {
+    if (!endpoints_) {
+        auto udp = std::make_unique<UdpEndpoints>(*this, loop_);
+        udp_ = udp.get();
+        endpoints_ = std::move(udp);
+    }
+}
 
 VeltoController::~VeltoController() {
     controls_.clear();
-    if (stagevueListener_) stagevueListener_->stopListening();
-    stagevueListener_.reset();
-    stagevueSender_.reset();
-    if (monomeListener_) monomeListener_->stopListening();
-    monomeListener_.reset();
-    monomeSender_.reset();
+    endpoints_.reset();  // stops the listeners and flushes the senders, in order
     if (sharedController == this) sharedController = nullptr;
 }
 
 VeltoController* VeltoController::sharedVeltoController() { return sharedController; }
 
-// Each setter persists its port and rebuilds only its own endpoint. Nothing is
-// checked: any integer is stored and handed on (only its low 16 bits reach the socket).
-void VeltoController::setStagevueSendPort(std::int32_t port) {
-    stagevueSendPort_ = port;
-    settings_.setIntegerForKey(stagevueSendPort(), "stagevueSendPort");
-    stagevueSender_.reset();
-    stagevueSender_ = HJOSCSender::senderWithDestinationHostName(kPeerHost, stagevueSendPort());
-    if (!stagevueSender_) throw ResourceFailure("socket");  // the host is fixed: only the socket can fail
+HJOSCSender* VeltoController::stagevueSender() const { return udp_ ? udp_->sender(Endpoint::videoAppSender) : nullptr; }
+HJOSCSender* VeltoController::monomeSender() const { return udp_ ? udp_->sender(Endpoint::gridSender) : nullptr; }
+HJOSCListener* VeltoController::stagevueListener() const {
+    return udp_ ? udp_->listener(Endpoint::videoAppListener) : nullptr;
 }
+HJOSCListener* VeltoController::monomeListener() const { return udp_ ? udp_->listener(Endpoint::gridListener) : nullptr; }
 
-void VeltoController::setStagevueListenPort(std::int32_t port) {
-    stagevueListenPort_ = port;
-    settings_.setIntegerForKey(stagevueListenPort(), "stagevueListenPort");
-    if (stagevueListener_) stagevueListener_->stopListening();
-    stagevueListener_.reset();
-    stagevueListener_ = makeListener(stagevueListenPort(), stagevueTap_);
-}
-
-void VeltoController::setMonomeSendPort(std::int32_t port) {
-    monomeSendPort_ = port;
-    settings_.setIntegerForKey(monomeSendPort(), "monomeSendPort");
-    monomeSender_.reset();
-    monomeSender_ = HJOSCSender::senderWithDestinationHostName(kPeerHost, monomeSendPort());
-    if (!monomeSender_) throw ResourceFailure("socket");  // the host is fixed: only the socket can fail
-}
-
-void VeltoController::setMonomeListenPort(std::int32_t port) {
-    monomeListenPort_ = port;
-    settings_.setIntegerForKey(monomeListenPort(), "monomeListenPort");
-    if (monomeListener_) monomeListener_->stopListening();
-    monomeListener_.reset();
-    monomeListener_ = makeListener(monomeListenPort(), monomeTap_);
-}
-
-std::unique_ptr<HJOSCListener> VeltoController::makeListener(std::int32_t port,
-                                                             std::shared_ptr<HJOSCListenerDelegate>& portTap) {
-    auto listener = HJOSCListener::defaultListenerOnPort(port);
-    if (listener->socketDescriptor() < 0) throw ResourceFailure("socket");
-    // Without a shared owner (a controller that was never meant to receive)
-    // the listener keeps its stock dispatcher.
-    if (auto self = weak_from_this(); !self.expired()) {
-        portTap = std::make_shared<PortTap>(std::move(self), listener->localPort());
-        listener->setDelegate(portTap);
-    }
-    return listener;
+// Only its low 16 bits reach the socket.
+void VeltoController::setPort(Endpoint endpoint, std::int32_t port) {
+    ports_[static_cast<std::size_t>(endpoint)] = port;
+    settings_.setIntegerForKey(port, portSetting(endpoint).key);
+    endpoints_->open(endpoint, port);
 }
 
 std::int32_t VeltoController::storedPortOrDefault(const PortSetting& setting) {
@@ -165,10 +206,7 @@ std::int32_t VeltoController::storedPortOrDefault(const PortSetting& setting) {
 void VeltoController::awakeFromNib() {
     if (sharedController == nullptr) sharedController = this;
 
-    setStagevueSendPort(storedPortOrDefault(kPortSettings[0]));
-    setStagevueListenPort(storedPortOrDefault(kPortSettings[1]));
-    setMonomeSendPort(storedPortOrDefault(kPortSettings[2]));
-    setMonomeListenPort(storedPortOrDefault(kPortSettings[3]));
+    for (const auto& setting : kPortSettings) setPort(setting.endpoint, storedPortOrDefault(setting));
 
     controls_.clear();
     buildControls();
@@ -182,29 +220,25 @@ void VeltoController::reloadPorts() {
     // Only what the settings hold moves an endpoint: an absent key (or one the
     // file could not say) leaves its port where it is. A listener that is not
     // listening is started again even if its port did not change.
-    const auto reloaded = [this](const PortSetting& setting, std::int32_t current) {
-        return settings_.hasValueForKey(setting.key) ? storedPortOrDefault(setting) : current;
-    };
-    const auto deaf = [](const std::unique_ptr<HJOSCListener>& listener) {
-        return !listener || !listener->isListening();
-    };
+    std::array<std::int32_t, kPortSettings.size()> wanted = ports_;
+    for (std::size_t i = 0; i < kPortSettings.size(); ++i) {
+        if (settings_.hasValueForKey(kPortSettings[i].key)) wanted[i] = storedPortOrDefault(kPortSettings[i]);
+    }
     // Listen ports that trade places: both let go before either binds again,
     // or the first to move would find its new port still held by the other.
-    const auto newStagevueListen = reloaded(kPortSettings[1], stagevueListenPort());
-    const auto newMonomeListen = reloaded(kPortSettings[3], monomeListenPort());
-    if (newStagevueListen != stagevueListenPort() && newMonomeListen != monomeListenPort() &&
-        (newStagevueListen == monomeListenPort() || newMonomeListen == stagevueListenPort())) {
-        if (stagevueListener_) stagevueListener_->stopListening();
-        if (monomeListener_) monomeListener_->stopListening();
+    constexpr auto videoApp = static_cast<std::size_t>(Endpoint::videoAppListener);
+    constexpr auto grid = static_cast<std::size_t>(Endpoint::gridListener);
+    if (wanted[videoApp] != ports_[videoApp] && wanted[grid] != ports_[grid] &&
+        (wanted[videoApp] == ports_[grid] || wanted[grid] == ports_[videoApp])) {
+        endpoints_->stopListening(Endpoint::videoAppListener);
+        endpoints_->stopListening(Endpoint::gridListener);
     }
-    if (const auto port = reloaded(kPortSettings[0], stagevueSendPort()); port != stagevueSendPort())
-        setStagevueSendPort(port);
-    if (const auto port = newStagevueListen; port != stagevueListenPort() || deaf(stagevueListener_))
-        setStagevueListenPort(port);
-    if (const auto port = reloaded(kPortSettings[2], monomeSendPort()); port != monomeSendPort())
-        setMonomeSendPort(port);
-    if (const auto port = newMonomeListen; port != monomeListenPort() || deaf(monomeListener_))
-        setMonomeListenPort(port);
+    for (std::size_t i = 0; i < kPortSettings.size(); ++i) {
+        const Endpoint endpoint = kPortSettings[i].endpoint;
+        if (wanted[i] != ports_[i] || (isListener(endpoint) && !endpoints_->isListening(endpoint))) {
+            setPort(endpoint, wanted[i]);
+        }
+    }
     greetVideoApp();
 }
 
@@ -214,18 +248,17 @@ std::string VeltoController::portsDescription() const {
         if (value < 1 || value > 65535) text += " (port " + std::to_string(static_cast<std::uint16_t>(value)) + ")";
         return text;
     };
-    const auto listen = [&](std::int32_t value, const HJOSCListener* listener) {
-        return port(value) + (listener != nullptr && listener->isListening() ? "" : " (failed)");
+    const auto listen = [&](Endpoint listener) {
+        return port(this->port(listener)) + (endpoints_->isListening(listener) ? "" : " (failed)");
     };
-    return "video app: send " + port(stagevueSendPort()) + ", listen " +
-           listen(stagevueListenPort(), stagevueListener()) + "; grid: send " + port(monomeSendPort()) +
-           ", listen " + listen(monomeListenPort(), monomeListener());
+    return "video app: send " + port(stagevueSendPort()) + ", listen " + listen(Endpoint::videoAppListener) +
+           "; grid: send " + port(monomeSendPort()) + ", listen " + listen(Endpoint::gridListener);
 }
 
 void VeltoController::buildControls() {
     for (const auto& entry : kLayout) {
         if (entry.kind == ControlKind::fader) {
-            controls_.push_back(VTVerticalFader::controlWithRectAndAddress(entry.rect, entry.address));
+            controls_.push_back(VTVerticalFader::controlWithRectAndAddress(entry.rect, entry.address, loop_));
         } else {
             controls_.push_back(VTHorizontalSlider::controlWithRectAndAddress(entry.rect, entry.address));
         }
@@ -300,11 +333,9 @@ bool VeltoController::processMonomeAtAddressWithArguments(const std::string& add
 
 void VeltoController::noteHeardFromVideoApp() {
     // Measured by the arrival of its messages: nothing runs while all is quiet.
-    const RunLoop* loop = RunLoop::current();
-    const std::optional<Instant> now = loop ? std::optional(loop->clock().now()) : std::nullopt;
-    const bool firstContact = !lastHeardFromVideoApp_;
-    if (firstContact || (now && *now - *lastHeardFromVideoApp_ >= kVideoSilence)) greetVideoApp();
-    lastHeardFromVideoApp_ = now ? *now : Instant{};
+    const Instant now = loop_.clock().now();
+    if (!lastHeardFromVideoApp_ || now - *lastHeardFromVideoApp_ >= kVideoSilence) greetVideoApp();
+    lastHeardFromVideoApp_ = now;
 }
 
 bool VeltoController::processStagevueAtAddressWithArguments(const std::string& address,
@@ -335,20 +366,16 @@ bool VeltoController::processStagevueAtAddressWithArguments(const std::string& a
 
 // --- Outbound ----------------------------------------------------------------
 
-void VeltoController::queue(HJOSCSender* sender, HJOSCMessage message) {
-    if (sender != nullptr) sender->addOSCMessage(std::move(message));
-}
-
 void VeltoController::sendMessageWithAddress(std::string_view address) {
     if (sharedController == nullptr) return;
-    queue(sharedController->stagevueSender(), HJOSCMessage(address));
+    sharedController->endpoints_->sendToVideoApp(HJOSCMessage(address));
 }
 
 void VeltoController::sendMessageWithAddressAndValue(std::string_view address, float value) {
     if (sharedController == nullptr) return;
     HJOSCMessage message(address);
     message.attachArgument(HJOSCArgument::withFloat(value));
-    queue(sharedController->stagevueSender(), std::move(message));
+    sharedController->endpoints_->sendToVideoApp(std::move(message));
 }
 
 void VeltoController::setLightAtXAndYWithState(std::uint32_t x, std::uint32_t y, std::int8_t state) {
@@ -357,7 +384,7 @@ void VeltoController::setLightAtXAndYWithState(std::uint32_t x, std::uint32_t y,
     message.attachArgument(HJOSCArgument::withInt(static_cast<std::int32_t>(x)));
     message.attachArgument(HJOSCArgument::withInt(static_cast<std::int32_t>(7u - y)));
     message.attachArgument(HJOSCArgument::withInt(state));
-    queue(sharedController->monomeSender(), std::move(message));
+    sharedController->endpoints_->sendToGrid(std::move(message));
 }
 
 }  // namespace velto

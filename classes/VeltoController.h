@@ -6,7 +6,8 @@
 // routes every received datagram by address and offers presses and reported
 // values to the controls. Its class-level outbound operations are the only way
 // any part of the program sends: they reach the endpoints through the shared
-// controller.
+// controller. The endpoints are UDP unless the maker gives others (a test's
+// recorder); the run loop, given at construction, serves them and the faders.
 //
 // Main thread only. The listeners' receive threads hand datagrams over through
 // the run loop's queue and never call in directly.
@@ -26,6 +27,8 @@
 #include "common/osc/HJOSCMessage.h"
 #include "common/osc/HJOSCPacket.h"
 #include "common/osc/HJOSCSender.h"
+#include "PortTable.h"
+#include "VeltoEndpoints.h"
 #include "platform/Bytes.h"
 #include "platform/Clock.h"
 #include "platform/SettingsStore.h"
@@ -33,26 +36,12 @@
 
 namespace velto {
 
-// Thrown when the system refuses a resource that the bridge cannot work without
-// (a socket); the failure has been logged already.
-struct ResourceFailure : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+class RunLoop;
+class UdpEndpoints;
 
 class VeltoController final : public HJOSCListenerDelegate,
                               public std::enable_shared_from_this<VeltoController> {
 public:
-    // The settings keys with their defaults, in the order start-up reads them.
-    struct PortSetting {
-        const char* key;
-        std::int32_t defaultPort;
-    };
-    static constexpr std::array<PortSetting, 4> kPortSettings{{
-        {"stagevueSendPort", 5000},
-        {"stagevueListenPort", 5001},
-        {"monomeSendPort", 8080},
-        {"monomeListenPort", 8000},
-    }};
     static constexpr const char* kPeerHost = "127.0.0.1";
     // The video app is greeted again when it is heard from after this long a
     // silence: it may have restarted and lost what it was told.
@@ -60,19 +49,24 @@ public:
 
     // The controller must be owned by a shared_ptr before awakeFromNib, which
     // makes it the delegate of its listeners.
-    explicit VeltoController(SettingsStore& settings);
+    // Without endpoints the controller makes UDP ones.
+    VeltoController(SettingsStore& settings, RunLoop& loop, std::unique_ptr<VeltoEndpoints> endpoints = nullptr);
     ~VeltoController() override;
     VeltoController(const VeltoController&) = delete;
     VeltoController& operator=(const VeltoController&) = delete;
 
-    std::int32_t stagevueSendPort() const { return stagevueSendPort_; }
-    void setStagevueSendPort(std::int32_t port);
-    std::int32_t stagevueListenPort() const { return stagevueListenPort_; }
-    void setStagevueListenPort(std::int32_t port);
-    std::int32_t monomeSendPort() const { return monomeSendPort_; }
-    void setMonomeSendPort(std::int32_t port);
-    std::int32_t monomeListenPort() const { return monomeListenPort_; }
-    void setMonomeListenPort(std::int32_t port);
+    std::int32_t port(Endpoint endpoint) const { return ports_[static_cast<std::size_t>(endpoint)]; }
+    // Stores the port under its key and replaces only that endpoint. Nothing is
+    // checked: any integer is stored and handed on.
+    void setPort(Endpoint endpoint, std::int32_t port);
+    std::int32_t stagevueSendPort() const { return port(Endpoint::videoAppSender); }
+    void setStagevueSendPort(std::int32_t port) { setPort(Endpoint::videoAppSender, port); }
+    std::int32_t stagevueListenPort() const { return port(Endpoint::videoAppListener); }
+    void setStagevueListenPort(std::int32_t port) { setPort(Endpoint::videoAppListener, port); }
+    std::int32_t monomeSendPort() const { return port(Endpoint::gridSender); }
+    void setMonomeSendPort(std::int32_t port) { setPort(Endpoint::gridSender, port); }
+    std::int32_t monomeListenPort() const { return port(Endpoint::gridListener); }
+    void setMonomeListenPort(std::int32_t port) { setPort(Endpoint::gridListener, port); }
 
     // Start-up: shared controller, the four endpoints from the settings, the
     // controls, and the greeting to the video app. A port merely taken leaves
@@ -117,33 +111,23 @@ public:
     static VeltoController* sharedVeltoController();
 
     const std::vector<std::unique_ptr<VTControl>>& controls() const { return controls_; }
-    HJOSCSender* stagevueSender() const { return stagevueSender_.get(); }
-    HJOSCSender* monomeSender() const { return monomeSender_.get(); }
-    HJOSCListener* stagevueListener() const { return stagevueListener_.get(); }
-    HJOSCListener* monomeListener() const { return monomeListener_.get(); }
+    // The UDP endpoints; null when the controller was given others.
+    HJOSCSender* stagevueSender() const;
+    HJOSCSender* monomeSender() const;
+    HJOSCListener* stagevueListener() const;
+    HJOSCListener* monomeListener() const;
 
 private:
     void buildControls();
     std::int32_t storedPortOrDefault(const PortSetting& setting);
-    std::unique_ptr<HJOSCListener> makeListener(std::int32_t port,
-                                                std::shared_ptr<HJOSCListenerDelegate>& portTap);
     void noteHeardFromVideoApp();
-    static void queue(HJOSCSender* sender, HJOSCMessage message);
 
     SettingsStore& settings_;
+    RunLoop& loop_;
     std::vector<std::unique_ptr<VTControl>> controls_;
-    std::unique_ptr<HJOSCListener> stagevueListener_;
-    std::unique_ptr<HJOSCSender> stagevueSender_;
-    std::unique_ptr<HJOSCListener> monomeListener_;
-    std::unique_ptr<HJOSCSender> monomeSender_;
-    std::int32_t stagevueSendPort_ = 0;
-    std::int32_t stagevueListenPort_ = 0;
-    std::int32_t monomeSendPort_ = 0;
-    std::int32_t monomeListenPort_ = 0;
-    // Each listener hands its datagrams to a tap that adds its port; the
-    // listener holds it weakly, so the controller keeps it.
-    std::shared_ptr<HJOSCListenerDelegate> stagevueTap_;
-    std::shared_ptr<HJOSCListenerDelegate> monomeTap_;
+    UdpEndpoints* udp_ = nullptr;  // endpoints_, when it is the UDP one
+    std::unique_ptr<VeltoEndpoints> endpoints_;
+    std::array<std::int32_t, kPortSettings.size()> ports_{};
     std::optional<std::uint16_t> receivingPort_;  // while a datagram is handled, verbose only
     std::optional<Instant> lastHeardFromVideoApp_;
     bool videoAppAnswered_ = false;

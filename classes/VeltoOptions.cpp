@@ -3,38 +3,37 @@
 #include <algorithm>
 #include <string_view>
 
+#include "PortTable.h"
+
 namespace velto {
 
 namespace {
 
-struct PortOption {
-    std::string_view flag;
-    const char* key;
-};
-
-constexpr PortOption kPortOptions[] = {
-    {"--stagevue-send-port", "stagevueSendPort"},
-    {"--stagevue-listen-port", "stagevueListenPort"},
-    {"--monome-send-port", "monomeSendPort"},
-    {"--monome-listen-port", "monomeListenPort"},
-};
+// "  --stagevue-send-port N      port the video app listens on (default 5000)"
+std::string portUsageLines() {
+    constexpr std::size_t kHelpColumn = 30;
+    std::string lines;
+    for (const auto& port : kPortSettings) {
+        std::string line = std::string("  ") + port.option + " N";
+        line.resize(kHelpColumn, ' ');
+        lines += line + port.help + " (default " + std::to_string(port.defaultPort) + ")\n";
+    }
+    return lines;
+}
 
 constexpr NumberWording kPortWording{"a port number", "a port number", "port "};
 
 }  // namespace
 
 std::string VeltoOptions::usage() {
-    return "Usage: velto [options]\n"
+    return std::string("Usage: velto [options]\n"
            "Bridges an 8x8 grid controller (OSC \"/monome/...\") and the video app (OSC \"/stagevue/...\")\n"
            "over UDP: it sends to both on 127.0.0.1 and listens on every IPv4 address.\n"
            "\n"
            "Options:\n"
            "  --settings FILE             settings file (default: $XDG_CONFIG_HOME/velto/settings,\n"
-           "                              else ~/.config/velto/settings)\n"
-           "  --stagevue-send-port N      port the video app listens on (default 5000)\n"
-           "  --stagevue-listen-port N    port Velto listens on for the video app (default 5001)\n"
-           "  --monome-send-port N        port the grid listens on (default 8080)\n"
-           "  --monome-listen-port N      port Velto listens on for the grid (default 8000)\n"
+           "                              else ~/.config/velto/settings)\n")
+           + portUsageLines() +
            "  --verbose                   log every message received and sent, one line each\n"
            "  --help                      show this help and exit\n"
            "  --version                   show the version and exit\n"
@@ -61,8 +60,9 @@ VeltoOptions VeltoOptions::parse(std::span<const char* const> arguments) {
             options.settingsPath = std::string(*path);
             continue;
         }
-        const auto port = std::ranges::find(kPortOptions, argument, &PortOption::flag);
-        if (port == std::ranges::end(kPortOptions))
+        const auto port = std::ranges::find_if(
+            kPortSettings, [&](const auto& setting) { return argument == setting.option; });
+        if (port == std::ranges::end(kPortSettings))
             return failedOptions<VeltoOptions>("unknown option '" + std::string(scanner.argument()) + "'");
         int number = 0;
         if (const Status taken = scanner.takeNumber(1, 65535, kPortWording, number); !taken.ok())

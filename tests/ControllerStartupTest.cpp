@@ -17,11 +17,12 @@ namespace {
 
 constexpr const char* kTopSlider = "/stagevue/layer/media/time/4";  // the monome's row 0
 
-using ControllerStartupTest = BridgeFixture;
-using ControllerColdStartTest = UnstartedBridgeFixture;
+using ControllerStartupTest = UdpBridgeFixture;
+using ControllerColdStartTest = Unstarted<UdpBridgeFixture>;
+using ControllerTest = BridgeFixture;
+using ControllerUnstartedTest = Unstarted<BridgeFixture>;
 
-TEST_F(ControllerColdStartTest, AbsentOrZeroPortsGiveTheDefaultsAndAreWrittenBack) {
-    // The one test that opens the default ports: that is what it is about.
+TEST_F(ControllerUnstartedTest, AbsentOrZeroPortsGiveTheDefaultsAndAreWrittenBack) {
     settings.setIntegerForKey(0, "stagevueListenPort");
     settings.setIntegerForKey(0, "monomeSendPort");
     wake();
@@ -31,7 +32,8 @@ TEST_F(ControllerColdStartTest, AbsentOrZeroPortsGiveTheDefaultsAndAreWrittenBac
     const std::map<std::string, std::int64_t, std::less<>> expected = {
         {"monomeListenPort", 8000}, {"monomeSendPort", 8080}, {"stagevueListenPort", 5001}, {"stagevueSendPort", 5000}};
     EXPECT_EQ(settings.values(), expected);
-    controller.reset();  // free the default ports at once
+    EXPECT_EQ(recorder->opened, (std::vector<std::pair<Endpoint, std::int32_t>>{{Endpoint::videoAppSender, 5000},
+              {Endpoint::videoAppListener, 5001}, {Endpoint::gridSender, 8080}, {Endpoint::gridListener, 8000}}));
 }
 
 TEST_F(ControllerStartupTest, StoredPortsAreUsedAndKeptAndStartUpSendsOnlyTheGreeting) {
@@ -53,7 +55,7 @@ TEST_F(ControllerColdStartTest, PortsOutsideTheUdpRangeAreStoredUnchangedAndReac
     storePeerPorts();
     const std::int64_t stored[] = {65536 + video.port(), static_cast<std::int64_t>(stagevueListenPort) - 65536,
                                    static_cast<std::int64_t>(grid.port()) - 65536, 65536 + monomeListenPort};
-    for (std::size_t i = 0; i < 4; ++i) settings.setIntegerForKey(stored[i], VeltoController::kPortSettings[i].key);
+    for (std::size_t i = 0; i < 4; ++i) settings.setIntegerForKey(stored[i], kPortSettings[i].key);
     wake();
     EXPECT_EQ((std::array<std::int64_t, 4>{controller->stagevueSendPort(), controller->stagevueListenPort(),
                                            controller->monomeSendPort(), controller->monomeListenPort()}),
@@ -74,7 +76,7 @@ TEST_F(ControllerColdStartTest, PortsOutsideTheUdpRangeAreStoredUnchangedAndReac
     EXPECT_EQ(sent.lights.size(), 16u) << "the lights reach the grid's port";
 }
 
-TEST_F(ControllerColdStartTest, VideoAppIsGreetedOnFirstContactAfterASilenceAndOnReload) {
+TEST_F(ControllerUnstartedTest, VideoAppIsGreetedOnFirstContactAfterASilenceAndOnReload) {
     storePeerPorts();
     wake();
     const std::vector<std::string> greeting{"/stagevue/ping,"};
@@ -110,7 +112,7 @@ TEST_F(ControllerStartupTest, SharedControllerIsTheFirstWokenAndOutboundOperatio
     for (const char* key : {"stagevueListenPort", "monomeSendPort", "monomeListenPort"}) {
         secondSettings.setIntegerForKey(freePort(), key);
     }
-    auto second = std::make_shared<VeltoController>(secondSettings);
+    auto second = std::make_shared<VeltoController>(secondSettings, loop);
     second->awakeFromNib();
     EXPECT_EQ(VeltoController::sharedVeltoController(), controller.get());
     EXPECT_EQ(flush().other, (std::vector<std::string>{"/stagevue/ping,"}))
@@ -130,7 +132,7 @@ TEST_F(ControllerStartupTest, SharedControllerIsTheFirstWokenAndOutboundOperatio
     EXPECT_EQ(VeltoController::sharedVeltoController(), controller.get());
 }
 
-TEST_F(ControllerStartupTest, LightGoesToTheGridWithItsRowTurnedOverAndItsBitsKept) {
+TEST_F(ControllerTest, LightGoesToTheGridWithItsRowTurnedOverAndItsBitsKept) {
     const struct {
         std::uint32_t x, y;
         std::int8_t state;
@@ -154,10 +156,10 @@ public:
 
 // Marks the four endpoints so that a replaced one can be told from one that
 // stayed: a message pending on each sender, a recording delegate on each listener.
-class ControllerPortSetterTest : public BridgeFixture {
+class ControllerPortSetterTest : public UdpBridgeFixture {
 protected:
     void SetUp() override {
-        BridgeFixture::SetUp();
+        UdpBridgeFixture::SetUp();
         VeltoController::sendMessageWithAddressAndValue("/stagevue/mark", 1.0f);
         VeltoController::setLightAtXAndYWithState(0, 0, 1);
         controller->stagevueListener()->setDelegate(stagevueRecorder);
@@ -195,7 +197,7 @@ TEST_P(ControllerSetterTest, NewPortIsStoredAndReplacesOnlyItsOwnEndpoint) {
     UdpTestPeer newPeer;
     const std::uint16_t port = c.samePort ? oldPorts[c.setting] : listener ? freePort() : newPeer.port();
     (controller.get()->*c.setter)(port);
-    EXPECT_EQ(settings.integerForKey(VeltoController::kPortSettings[c.setting].key), port);
+    EXPECT_EQ(settings.integerForKey(kPortSettings[c.setting].key), port);
     expectAllKeptBut(c.setting);
 
     sendPendingNow();  // the marks

@@ -49,7 +49,7 @@ protected:
 
     // A listener on a port the system picks, delivering to `recorder`.
     std::unique_ptr<HJOSCListener> recordingListener() {
-        auto listener = HJOSCListener::defaultListenerOnPort(0);
+        auto listener = HJOSCListener::defaultListenerOnPort(loop, 0);
         listener->setDelegate(recorder);
         return listener;
     }
@@ -96,7 +96,7 @@ TEST_F(HJOSCListenerTest, ListenerOnATakenPortLogsBindAndDeliversNothing) {
     std::unique_ptr<HJOSCListener> listener;
     {
         const Log::Capture capture;
-        listener = HJOSCListener::defaultListenerOnPort(peer.port());
+        listener = HJOSCListener::defaultListenerOnPort(loop, peer.port());
         EXPECT_EQ(capture.lines(),
                   std::vector<std::string>{"bind " + std::to_string(peer.port()) + ": Address already in use"});
     }
@@ -127,7 +127,7 @@ TEST_F(HJOSCListenerTest, PortCanBeBoundAgainAtOnceAndOnlyItsLowSixteenBitsCount
             EXPECT_EQ(first->socketDescriptor(), -1);
         }
         const Log::Capture capture;
-        const auto second = HJOSCListener::defaultListenerOnPort(port + 65536);
+        const auto second = HJOSCListener::defaultListenerOnPort(loop, port + 65536);
         EXPECT_TRUE(capture.lines().empty());
         EXPECT_EQ(second->localPort(), port);
         auto next = std::make_shared<RecordingDelegate>();
@@ -139,7 +139,7 @@ TEST_F(HJOSCListenerTest, PortCanBeBoundAgainAtOnceAndOnlyItsLowSixteenBitsCount
 }
 
 TEST_F(HJOSCListenerTest, DatagramArrivingBeforeSetDelegateGoesToTheStockDispatcher) {
-    const auto listener = HJOSCListener::defaultListenerOnPort(0);
+    const auto listener = HJOSCListener::defaultListenerOnPort(loop, 0);
     auto early = HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString("/early"));
     early->attachArgument(HJOSCArgument::withInt(1));
     ASSERT_TRUE(send(*listener, early->packetizedData().value()));
@@ -159,7 +159,7 @@ TEST_F(HJOSCListenerTest, DelegateOrListenerGoneBeforeTheCallRunsIsHarmless) {
     recorder.reset();
     ASSERT_TRUE(runLoopUntil(loop, [&] { return listener->waitingDatagramCount() == 0; }));
 
-    auto stock = HJOSCListener::defaultListenerOnPort(0);  // owns the stock dispatcher
+    auto stock = HJOSCListener::defaultListenerOnPort(loop, 0);  // owns the stock dispatcher
     ASSERT_TRUE(send(*stock, indexDatagram(3)));
     ASSERT_TRUE(received(*stock, 1));
     stock.reset();

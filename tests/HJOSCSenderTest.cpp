@@ -100,7 +100,7 @@ protected:
     const Instant start = clock.now();
     Instant t0 = start;  // the sender's creation
     std::unique_ptr<HJOSCSender> sender =
-        HJOSCSender::senderWithDestinationHostName("127.0.0.1", peer.port());
+        HJOSCSender::senderWithDestinationHostName(loop, "127.0.0.1", peer.port());
 };
 
 TEST_F(HJOSCSenderTest, MessagesAddedWithinOneTickLeaveAsOneBundleStampedWithTheFirstAdd) {
@@ -137,7 +137,7 @@ TEST_F(HJOSCSenderTest, BundleLeavesExactlyAtTheNextTickOfTheSendersSchedule) {
     for (const auto& grid : cases) {
         SCOPED_TRACE(::testing::Message() << "added at +" << grid.added.count() << " ns");
         t0 = clock.now();
-        sender = HJOSCSender::senderWithDestinationHostName("127.0.0.1", peer.port());
+        sender = HJOSCSender::senderWithDestinationHostName(loop, "127.0.0.1", peer.port());
         runAt(grid.added);
         sender->addOSCMessage(intMessage("/grid", 7));
         runAt(grid.leaves - 1ns);
@@ -175,17 +175,17 @@ TEST_F(HJOSCSenderTest, SlotMissedWhileTheLoopWasBusyIsServedLateInThatPass) {
 TEST_F(HJOSCSenderTest, HostThatDoesNotResolveGivesNoSenderAndLogsNothing) {
     const Log::Capture capture;
     for (const std::string host : {"no-such-host.invalid", ""}) {
-        EXPECT_EQ(HJOSCSender::senderWithDestinationHostName(host, 5000), nullptr) << host;
+        EXPECT_EQ(HJOSCSender::senderWithDestinationHostName(loop, host, 5000), nullptr) << host;
     }
     EXPECT_TRUE(capture.lines().empty());
 }
 
 TEST_F(HJOSCSenderTest, OnlyTheLowSixteenBitsOfThePortCount) {
-    const auto atMinusOne = HJOSCSender::senderWithDestinationHostName("localhost", -1);
+    const auto atMinusOne = HJOSCSender::senderWithDestinationHostName(loop, "localhost", -1);
     ASSERT_NE(atMinusOne, nullptr);
     EXPECT_EQ(atMinusOne->destinationAddress(), (Ipv4Endpoint{test::kLoopback, 65535}));
     for (const std::int32_t port : {peer.port() + 65536, peer.port() - 65536}) {
-        const auto wrapped = HJOSCSender::senderWithDestinationHostName("127.0.0.1", port);
+        const auto wrapped = HJOSCSender::senderWithDestinationHostName(loop, "127.0.0.1", port);
         ASSERT_NE(wrapped, nullptr);
         ASSERT_TRUE(wrapped->sendOSCPacket(intMessage("/wrapped", port)));
         EXPECT_TRUE(peer.receive().has_value()) << port;

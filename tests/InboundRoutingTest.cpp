@@ -100,14 +100,5 @@ TEST_F(InboundRoutingTest, DatagramsThatHoldNoUsablePacketChangeNothing) {
     EXPECT_EQ(sendPendingNow().values, kTopSliderAtThree) << "the next press still works";
 }
 
-TEST_F(InboundRoutingTest, PressMovesTheControlsWhicheverListenPortItArrivesOn) {
-    for (const std::uint16_t port : {stagevueListenPort, monomeListenPort}) {
-        ASSERT_TRUE(deliverOverUdp(pressBytes(3, 0, 1), port));
-        const auto sent = sendPendingNow();
-        EXPECT_EQ(sent.values, kTopSliderAtThree) << port;
-        EXPECT_EQ(sent.lights, sliderRow(0, 3)) << port;
-    }
-}
-
 }  // namespace
 }  // namespace velto::test

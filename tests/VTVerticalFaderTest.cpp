@@ -23,7 +23,7 @@ class VTVerticalFaderTest : public BridgeFixture {
 protected:
     // Column 3, grid rows 1 to 3 (levels 0, 50, 100).
     std::unique_ptr<VTVerticalFader> fader =
-        VTVerticalFader::controlWithRectAndAddress(VTRect{{3, 1}, {1, 3}}, kAddress);
+        VTVerticalFader::controlWithRectAndAddress(VTRect{{3, 1}, {1, 3}}, kAddress, loop);
 
     void press(std::uint32_t row) { fader->processPressAtXAndY(3, row); }
     void release(std::uint32_t row) { fader->processReleaseAtXAndY(3, row); }

@@ -139,10 +139,12 @@ void Log::message(std::string_view text) {
     errno = savedErrno;
 }
 
-void Log::systemError(std::string_view what, int errnum) {
+std::string Log::systemError(std::string_view what, int errnum) {
     const int savedErrno = errno;
-    emit({}, std::string(what) + ": " + describeError(errnum));
+    std::string line = std::string(what) + ": " + describeError(errnum);
+    emit({}, line);
     errno = savedErrno;
+    return line;
 }
 
 void Log::setVerbose(bool verbose) { gVerbose.store(verbose, std::memory_order_relaxed); }

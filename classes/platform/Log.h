@@ -26,7 +26,7 @@ public:
     // "2026-12-06 09:03:13.123 velto[4242] <text>"
     static void message(std::string_view text);
     // "<what>: <the system's description of errnum>", without a time stamp.
-    static void systemError(std::string_view what, int errnum);
+    static std::string systemError(std::string_view what, int errnum);  // returns the line's text
 
     // Verbose mode (--verbose): traffic is logged as text. Off by default.
     static void setVerbose(bool verbose);

@@ -195,8 +195,6 @@ void onSignal(int signal) {
     errno = savedErrno;
 }
 
-thread_local RunLoop* tCurrentLoop = nullptr;
-
 }  // namespace
 
 struct Timer::State : TimerRecord {};
@@ -412,12 +410,9 @@ struct RunLoop::Impl {
     }
 };
 
-RunLoop::RunLoop(Clock& clock) : impl_(std::make_unique<Impl>(clock)) {
-    if (tCurrentLoop == nullptr) tCurrentLoop = this;
-}
+RunLoop::RunLoop(Clock& clock) : impl_(std::make_unique<Impl>(clock)) {}
 
 RunLoop::~RunLoop() {
-    if (tCurrentLoop == this) tCurrentLoop = nullptr;
     impl_->restoreSignals();
     impl_->timers.detachAll();
     impl_->detachWatches();
@@ -428,7 +423,6 @@ RunLoop::~RunLoop() {
     }
 }
 
-RunLoop* RunLoop::current() { return tCurrentLoop; }
 
 Clock& RunLoop::clock() const { return impl_->clock; }
 

@@ -71,14 +71,10 @@ private:
 
 class RunLoop {
 public:
-    // The first loop made on a thread becomes that thread's current loop.
     explicit RunLoop(Clock& clock);
     ~RunLoop();
     RunLoop(const RunLoop&) = delete;
     RunLoop& operator=(const RunLoop&) = delete;
-
-    // The calling thread's loop, or null.
-    static RunLoop* current();
 
     Clock& clock() const;
 

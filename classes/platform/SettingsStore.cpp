@@ -369,11 +369,13 @@ struct FileSettingsStore::Impl {
 };
 
 FileSettingsStore::FileSettingsStore(std::filesystem::path path)
-    : path_(std::move(path)), impl_(std::make_shared<Impl>()) {
+    : path_(std::move(path)), impl_(std::make_unique<Impl>()) {
     impl_->path = path_;
     removeLeftoverTemporary(path_);
     impl_->load(true);
 }
+
+FileSettingsStore::~FileSettingsStore() = default;
 
 std::filesystem::path FileSettingsStore::defaultPath() {
     // XDG: a relative XDG_CONFIG_HOME is invalid and ignored.

@@ -47,6 +47,10 @@ private:
 class FileSettingsStore final : public SettingsStore {
 public:
     explicit FileSettingsStore(std::filesystem::path path);
+    ~FileSettingsStore() override;
+    // One store per file: a copy would write the same file from two states.
+    FileSettingsStore(const FileSettingsStore&) = delete;
+    FileSettingsStore& operator=(const FileSettingsStore&) = delete;
 
     // $XDG_CONFIG_HOME/velto/settings, else ~/.config/velto/settings.
     static std::filesystem::path defaultPath();
@@ -65,7 +69,7 @@ public:
 private:
     struct Impl;
     std::filesystem::path path_;
-    std::shared_ptr<Impl> impl_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace velto

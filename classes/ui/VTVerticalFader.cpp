@@ -8,9 +8,13 @@
 namespace velto {
 
 std::unique_ptr<VTVerticalFader> VTVerticalFader::controlWithRectAndAddress(VTRect rect,
-                                                                            std::string_view address) {
-    return std::make_unique<VTVerticalFader>(rect, address);
+                                                                            std::string_view address,
+                                                                            RunLoop& loop) {
+    return std::make_unique<VTVerticalFader>(rect, address, loop);
 }
+
+VTVerticalFader::VTVerticalFader(VTRect rect, std::string_view address, RunLoop& loop)
+    : VTControl(rect, address), runLoop_(loop) {}
 
 float VTVerticalFader::levelAtY(std::uint32_t y) const {
     const float fromBottom = static_cast<float>(y) - rect().origin.y;
@@ -49,9 +53,8 @@ void VTVerticalFader::changeToWithTime(float target, float time) {
     if (time > 0.0f) {
         const float start = currentValue();
         fade_ = Fade{start, target, fadeDuration(start, target, time)};
-        runLoop_ = RunLoop::current();
-        timer_ = runLoop_->scheduleTimer(kTickInterval, true, [this] { processChange(); });
-        startTime_ = runLoop_->clock().now();
+        timer_ = runLoop_.scheduleTimer(kTickInterval, true, [this] { processChange(); });
+        startTime_ = runLoop_.clock().now();
     } else {
         setCurrentValue(target);
     }
@@ -61,7 +64,7 @@ void VTVerticalFader::processChange() {
     if (!timer_ || !startTime_) return;
     // Progress from the time actually elapsed, so a late tick does not stretch the fade.
     const double elapsedSeconds =
-        std::chrono::duration<double>(*startTime_ - runLoop_->clock().now()).count();  // negative
+        std::chrono::duration<double>(*startTime_ - runLoop_.clock().now()).count();  // negative
     const float progress =
         static_cast<float>(static_cast<double>(-1000.0f / fade_.durationMs) * elapsedSeconds);
     if (progress >= 1.0f) {

@@ -5,8 +5,8 @@
 // (2000 ms for the full scale while held, 200 ms after release); each 25 ms tick
 // sends the level to the video app and draws the column as a rising bar.
 // Reported levels are stored and drawn, never sent back. Disabling the control
-// does not stop a running fade. Main thread only; fades run on the current
-// thread's RunLoop.
+// does not stop a running fade. Main thread only; fades run on the loop given
+// at construction, which must outlive the fader.
 
 #include <optional>
 
@@ -22,9 +22,10 @@ public:
     static constexpr float kHeldFullScaleMs = 2000.0f;
     static constexpr float kReleasedFullScaleMs = 200.0f;
 
-    static std::unique_ptr<VTVerticalFader> controlWithRectAndAddress(VTRect rect, std::string_view address);
+    static std::unique_ptr<VTVerticalFader> controlWithRectAndAddress(VTRect rect, std::string_view address,
+                                                                      RunLoop& loop);
 
-    using VTControl::VTControl;
+    VTVerticalFader(VTRect rect, std::string_view address, RunLoop& loop);
 
     float currentValue() const { return currentValue_; }
     // A level the fader produced itself: stored, sent, then drawn.
@@ -58,7 +59,7 @@ private:
 
     std::unique_ptr<Timer> timer_;
     std::optional<Instant> startTime_;
-    RunLoop* runLoop_ = nullptr;
+    RunLoop& runLoop_;
     Fade fade_;
     float currentValue_ = 0.0f;
 };

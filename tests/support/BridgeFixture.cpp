@@ -82,7 +82,10 @@ void flattenInto(Traffic& traffic, const HJOSCPacket& packet, bool toVideo) {
 
 }  // namespace
 
-Traffic BridgeFixture::collectFrom(UdpTestPeer& peer, bool isVideoApp) {
+void RecordingEndpoints::sendToVideoApp(HJOSCMessage message) { flattenInto(traffic, message, true); }
+void RecordingEndpoints::sendToGrid(HJOSCMessage message) { flattenInto(traffic, message, false); }
+
+Traffic UdpBridgeFixture::collectFrom(UdpTestPeer& peer, bool isVideoApp) {
     Traffic traffic;
     while (auto datagram = peer.receiveNow()) {
         const auto packet = HJOSCDecoder::decodeData(*datagram);
@@ -92,7 +95,9 @@ Traffic BridgeFixture::collectFrom(UdpTestPeer& peer, bool isVideoApp) {
     return traffic;
 }
 
-Traffic BridgeFixture::collect() {
+Traffic BridgeFixture::collect() { return recorder && controller ? std::exchange(recorder->traffic, {}) : Traffic{}; }
+
+Traffic UdpBridgeFixture::collect() {
     Traffic traffic = collectFrom(video, true);
     traffic.append(collectFrom(grid, false));
     return traffic;
@@ -108,7 +113,7 @@ void BridgeFixture::SetUp() {
     sendPendingNow();
 }
 
-void BridgeFixture::storePeerPorts() {
+void UdpBridgeFixture::storePeerPorts() {
     stagevueListenPort = freePort();
     monomeListenPort = freePort();
     settings.setIntegerForKey(video.port(), "stagevueSendPort");
@@ -118,7 +123,9 @@ void BridgeFixture::storePeerPorts() {
 }
 
 void BridgeFixture::wake() {
-    controller = std::make_shared<VeltoController>(settings);
+    auto endpoints = makeEndpoints();
+    recorder = dynamic_cast<RecordingEndpoints*>(endpoints.get());
+    controller = std::make_shared<VeltoController>(settings, loop, std::move(endpoints));
     controller->awakeFromNib();
 }
 
@@ -148,7 +155,9 @@ Traffic BridgeFixture::ticksFor(Duration total, Duration step) {
     return traffic;
 }
 
-bool BridgeFixture::deliverOverUdp(const Bytes& datagram, std::uint16_t port) {
+std::unique_ptr<VeltoEndpoints> BridgeFixture::makeEndpoints() { return std::make_unique<RecordingEndpoints>(); }
+
+bool UdpBridgeFixture::deliverOverUdp(const Bytes& datagram, std::uint16_t port) {
     // With the clock standing still, the only work that can become ready is
     // the listener's hand-off of this datagram.
     loop.runUntilIdle();

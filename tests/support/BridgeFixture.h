@@ -1,20 +1,22 @@
 #pragma once
 
 // A whole bridge on a manual clock, for tests of the controller and its
-// controls. The controller sends to two loopback peers that stand for the video
-// app and the grid, and listens on free ports. The test steps the clock and
-// reads what reached the peers. Loopback delivery is synchronous on the systems
-// we test on, so what a flush sent is waiting as soon as the flush returns;
-// only datagrams crossing a listener's thread are waited for, with a limit.
+// controls. BridgeFixture's controller sends to a recorder and opens no socket;
+// UdpBridgeFixture's sends to two loopback peers that stand for the video app
+// and the grid, and listens on free ports (loopback delivery is synchronous on
+// the systems we test on; only datagrams crossing a listener's thread are
+// waited for, with a limit). The test steps the clock and reads what was sent.
 
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "VeltoController.h"
+#include "VeltoEndpoints.h"
 #include "common/osc/HJOSCBundle.h"
 #include "common/osc/HJOSCMessage.h"
 #include "support/UdpTestPeer.h"
@@ -72,16 +74,30 @@ std::vector<SentLight> sliderRow(std::int32_t monomeRow, std::int32_t litColumn)
 std::vector<SentLight> faderColumn(std::int32_t x, std::int32_t bottom, std::int32_t middle, std::int32_t top);
 std::vector<SentLight> joined(std::initializer_list<std::vector<SentLight>> parts);
 
-// Clock, run loop, settings, two peers and a woken controller.
+// Endpoints that keep what is sent, flattened, and the ports opened.
+class RecordingEndpoints final : public VeltoEndpoints {
+public:
+    void open(Endpoint endpoint, std::int32_t port) override { opened.emplace_back(endpoint, port); }
+    void stopListening(Endpoint) override {}
+    bool isListening(Endpoint) const override { return true; }
+    void sendToVideoApp(HJOSCMessage message) override;
+    void sendToGrid(HJOSCMessage message) override;
+
+    Traffic traffic;
+    std::vector<std::pair<Endpoint, std::int32_t>> opened;
+};
+
+// Clock, run loop, settings, a recorder and a woken controller.
 class BridgeFixture : public ::testing::Test {
 protected:
     ~BridgeFixture() override { controller.reset(); }  // its endpoints use the loop
 
     void SetUp() override;
-    // Store the peers' ports as send ports and free ports as listen ports.
-    void storePeerPorts();
+    // Store the ports the endpoints are to use (none here).
+    virtual void storePeerPorts() {}
     // Make the controller and run its start-up.
     void wake();
+    virtual std::unique_ptr<VeltoEndpoints> makeEndpoints();
 
     // Advance the clock one flush slot, run the loop once, read the peers.
     Traffic flush();
@@ -90,30 +106,43 @@ protected:
     // Advance the clock by `step`, run the loop once, then send what the senders hold.
     Traffic tick(Duration step = 25ms);
     Traffic ticksFor(Duration total, Duration step = 25ms);
-    // Read what is waiting on the peers now.
-    Traffic collect();
-    static Traffic collectFrom(UdpTestPeer& peer, bool isVideoApp);
+    // Take what was sent so far.
+    virtual Traffic collect();
 
     // Hand the datagram to the controller as a listener would.
     void deliver(const Bytes& datagram) { controller->dispatchRawPacket(datagram); }
-    // Send over UDP to `port` and run the loop until the datagram was handled.
-    bool deliverOverUdp(const Bytes& datagram, std::uint16_t port);
 
     VTVerticalFader* faderWithAddress(std::string_view address) const;
 
     ManualClock clock;
-    RunLoop loop{clock};  // first, so it is this thread's current loop
+    RunLoop loop{clock};
     MemorySettingsStore settings;
-    UdpTestPeer video;
-    UdpTestPeer grid;
-    std::uint16_t stagevueListenPort = 0;
-    std::uint16_t monomeListenPort = 0;
+    RecordingEndpoints* recorder = nullptr;  // the controller's, while it lives
     std::shared_ptr<VeltoController> controller;
     Traffic startupTraffic;  // the first flush after start-up
 };
 
-// A fixture whose SetUp stores nothing and wakes nothing.
-class UnstartedBridgeFixture : public BridgeFixture {
+// The bridge on UDP endpoints, for tests of the endpoints themselves.
+class UdpBridgeFixture : public BridgeFixture {
+protected:
+    // Store the peers' ports as send ports and free ports as listen ports.
+    void storePeerPorts() override;
+    std::unique_ptr<VeltoEndpoints> makeEndpoints() override { return nullptr; }
+    // Read what is waiting on the peers now.
+    Traffic collect() override;
+    static Traffic collectFrom(UdpTestPeer& peer, bool isVideoApp);
+    // Send over UDP to `port` and run the loop until the datagram was handled.
+    bool deliverOverUdp(const Bytes& datagram, std::uint16_t port);
+
+    UdpTestPeer video;
+    UdpTestPeer grid;
+    std::uint16_t stagevueListenPort = 0;
+    std::uint16_t monomeListenPort = 0;
+};
+
+// Fixtures whose SetUp stores nothing and wakes nothing.
+template <typename Fixture>
+class Unstarted : public Fixture {
 protected:
     void SetUp() override {}
 };

@@ -17,13 +17,8 @@ struct DatagramPort::HandOff {
     std::atomic<std::size_t> waiting{0};
 };
 
-std::unique_ptr<DatagramPort> DatagramPort::open(std::int32_t port, Receive receive,
+std::unique_ptr<DatagramPort> DatagramPort::open(RunLoop& loop, std::int32_t port, Receive receive,
                                                  std::string& error) {
-    RunLoop* loop = RunLoop::current();
-    if (loop == nullptr) {
-        error = "no run loop to receive on";  // a fault of the program, not of the port
-        return nullptr;
-    }
     std::unique_ptr<DatagramPort> result(new DatagramPort());
     int failure = 0;
     result->socket_ = UdpSocket::open(failure);
@@ -39,11 +34,11 @@ std::unique_ptr<DatagramPort> DatagramPort::open(std::int32_t port, Receive rece
     result->receiver_ = std::make_unique<DatagramReceiver>(
         result->socket_,
         DatagramReceiver::SourcedHandler(
-            [handOff = result->handOff_, loop](ByteView data, const Ipv4Endpoint& from) {
+            [handOff = result->handOff_, &loop](ByteView data, const Ipv4Endpoint& from) {
                 // Only this thread adds to `waiting`: the bound holds.
                 if (handOff->waiting.load() >= kMaxWaiting) return;
                 handOff->waiting.fetch_add(1);
-                loop->post([handOff, from, bytes = Bytes(data.begin(), data.end())] {
+                loop.post([handOff, from, bytes = Bytes(data.begin(), data.end())] {
                     handOff->waiting.fetch_sub(1);
                     if (handOff->receive) handOff->receive(bytes, from);
                 });

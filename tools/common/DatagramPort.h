@@ -7,7 +7,7 @@
 // main thread, beyond that new ones are dropped as a full socket buffer would
 // drop them.
 //
-// Main thread only; needs the thread's run loop, which must outlive the port.
+// Main thread only; receives on the given run loop, which must outlive the port.
 
 #include <cstdint>
 #include <functional>
@@ -19,6 +19,7 @@
 
 namespace velto {
 class HJOSCPacket;
+class RunLoop;
 }
 
 namespace velto::tools {
@@ -30,7 +31,7 @@ class DatagramPort {
 
     // Bound to the port on every local IPv4 address (0: one the system picks).
     // Null, with `error` saying why ("Address already in use"), when it can't be.
-    static std::unique_ptr<DatagramPort> open(std::int32_t port, Receive receive,
+    static std::unique_ptr<DatagramPort> open(RunLoop& loop, std::int32_t port, Receive receive,
                                               std::string& error);
     // Nothing is handed on once it has returned.
     ~DatagramPort();

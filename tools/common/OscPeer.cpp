@@ -49,19 +49,19 @@ OscPeer::~OscPeer() {
     if (listener_) listener_->stopListening();
 }
 
-std::shared_ptr<OscPeer> OscPeer::open(std::int32_t listenPort, std::int32_t sendPort,
+std::shared_ptr<OscPeer> OscPeer::open(RunLoop& loop, std::int32_t listenPort, std::int32_t sendPort,
                                        MessageHandler onMessage, std::string& error) {
     if (const Status free = probePort(listenPort); !free.ok()) {
         error = free.error();
         return nullptr;
     }
     std::shared_ptr<OscPeer> peer(new OscPeer(sendPort, std::move(onMessage)));
-    peer->sender_ = HJOSCSender::senderWithDestinationHostName(kHost, sendPort);
+    peer->sender_ = HJOSCSender::senderWithDestinationHostName(loop, kHost, sendPort);
     if (!peer->sender_) {
         error = "cannot make a UDP socket to send to port " + std::to_string(sendPort);
         return nullptr;
     }
-    peer->listener_ = HJOSCListener::defaultListenerOnPort(listenPort);
+    peer->listener_ = HJOSCListener::defaultListenerOnPort(loop, listenPort);
     peer->listener_->setDelegate(peer->weak_from_this());
     // Someone may have taken the port between the probe and now.
     if (peer->listener_->localPort() == 0) {

@@ -4,7 +4,7 @@
 // to Velto's port on 127.0.0.1, with decoding of what arrives into messages
 // (bundles are walked in order, nested ones depth-first).
 //
-// Main thread only; needs the thread's run loop, like the sender and listener.
+// Main thread only; runs on the given run loop, like the sender and listener.
 
 #include <cstdint>
 #include <functional>
@@ -22,6 +22,7 @@ class HJOSCListener;
 class HJOSCMessage;
 class HJOSCPacket;
 class HJOSCSender;
+class RunLoop;
 }  // namespace velto
 
 namespace velto::tools {
@@ -35,7 +36,7 @@ class OscPeer final : public HJOSCListenerDelegate, public std::enable_shared_fr
     // Listens on listenPort (0: a port that the system picks) and sends to
     // sendPort. Null, with `error` saying why for the user, when the port to
     // listen on is taken or a socket can't be made.
-    static std::shared_ptr<OscPeer> open(std::int32_t listenPort, std::int32_t sendPort,
+    static std::shared_ptr<OscPeer> open(RunLoop& loop, std::int32_t listenPort, std::int32_t sendPort,
                                          MessageHandler onMessage, std::string& error);
 
     // Stops listening; what is still queued for sending leaves at once.

@@ -89,7 +89,7 @@ Status GridApp::openEndpoints() {
     std::string error;
     if (serialoscOptions_.enabled) {
         serialosc_ = SerialoscLink::open(
-            serialoscOptions_.discoveryPort,
+            shell_.loop(), serialoscOptions_.discoveryPort,
             [this](GridCell cell, bool lit) { showLight(state_.setLight(cell, lit)); },
             [this](const std::string& line) {
                 changed_ = true;
@@ -100,7 +100,7 @@ Status GridApp::openEndpoints() {
         ports_ = serialosc_->describePorts();
     } else {
         peer_ = OscPeer::open(
-            options_.listenPort, options_.sendPort,
+            shell_.loop(), options_.listenPort, options_.sendPort,
             [this](const HJOSCMessage& message) { receive(message); }, error);
         if (!peer_) return Status::failure(error);
         ports_ = ToolApp::describePorts(peer_->listenPort(), peer_->sendPort());

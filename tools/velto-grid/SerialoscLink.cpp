@@ -37,23 +37,23 @@ Status SerialoscLink::takeOptions(std::vector<const char*>& arguments, Options& 
     return Status::success();
 }
 
-SerialoscLink::SerialoscLink(LightHandler onLight, LineHandler onLine)
-    : onLight_(std::move(onLight)), onLine_(std::move(onLine)) {}
+SerialoscLink::SerialoscLink(RunLoop& loop, LightHandler onLight, LineHandler onLine)
+    : onLight_(std::move(onLight)), onLine_(std::move(onLine)), loop_(loop) {}
 
 SerialoscLink::~SerialoscLink() {
     discovery_.reset();
     if (deviceListener_) deviceListener_->stopListening();
 }
 
-std::unique_ptr<SerialoscLink> SerialoscLink::open(std::int32_t discoveryPort,
+std::unique_ptr<SerialoscLink> SerialoscLink::open(RunLoop& loop, std::int32_t discoveryPort,
                                                    LightHandler onLight, LineHandler onLine,
                                                    std::string& error) {
-    std::unique_ptr<SerialoscLink> link(new SerialoscLink(std::move(onLight), std::move(onLine)));
+    std::unique_ptr<SerialoscLink> link(new SerialoscLink(loop, std::move(onLight), std::move(onLine)));
     link->deviceRoute_ = std::make_shared<PacketRoute>(
         [raw = link.get()](ByteView data) { raw->receive(data, false); });
     std::string reason;
     link->discovery_ = DatagramPort::open(
-        discoveryPort,
+        loop, discoveryPort,
         [raw = link.get()](ByteView data, const Ipv4Endpoint&) { raw->receive(data, true); },
         reason);
     if (!link->discovery_) {
@@ -67,7 +67,7 @@ std::unique_ptr<SerialoscLink> SerialoscLink::open(std::int32_t discoveryPort,
 }
 
 bool SerialoscLink::listenOnDevicePort(std::string& error) {
-    deviceListener_ = HJOSCListener::defaultListenerOnPort(0);
+    deviceListener_ = HJOSCListener::defaultListenerOnPort(loop_, 0);
     if (deviceListener_->localPort() == 0) {
         error = "cannot listen on a UDP port for the grid";
         deviceListener_.reset();
@@ -143,7 +143,7 @@ HJOSCSender* SerialoscLink::senderFor(const SerialoscDevice::Endpoint& to) {
     if (to.port <= 0 || to.port > 65535) return nullptr;
     auto& sender = senders_[{to.host, to.port}];
     // A host that does not resolve gets no sender, and is tried again next time.
-    if (!sender) sender = HJOSCSender::senderWithDestinationHostName(to.host, to.port);
+    if (!sender) sender = HJOSCSender::senderWithDestinationHostName(loop_, to.host, to.port);
     return sender.get();
 }
 

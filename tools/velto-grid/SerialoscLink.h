@@ -6,7 +6,7 @@
 // and sending, at once and as plain messages, to wherever SerialoscDevice
 // says. Lights to draw and lines to tell go to the handlers given.
 //
-// Main thread only; needs the thread's run loop.
+// Main thread only; runs on the given run loop, which must outlive it.
 
 #include <cstdint>
 #include <functional>
@@ -27,6 +27,7 @@
 namespace velto {
 class HJOSCListener;
 class HJOSCSender;
+class RunLoop;
 }  // namespace velto
 
 namespace velto::tools {
@@ -48,7 +49,7 @@ class SerialoscLink {
     using LineHandler = std::function<void(const std::string& line)>;
 
     // Null, with `error` saying why, when a port can't be listened on.
-    static std::unique_ptr<SerialoscLink> open(std::int32_t discoveryPort, LightHandler onLight,
+    static std::unique_ptr<SerialoscLink> open(RunLoop& loop, std::int32_t discoveryPort, LightHandler onLight,
                                                LineHandler onLine, std::string& error);
     ~SerialoscLink();
     SerialoscLink(const SerialoscLink&) = delete;
@@ -65,7 +66,7 @@ class SerialoscLink {
     bool replug(std::string& error);
 
   private:
-    SerialoscLink(LightHandler onLight, LineHandler onLine);
+    SerialoscLink(RunLoop& loop, LightHandler onLight, LineHandler onLine);
     bool listenOnDevicePort(std::string& error);
     void receive(ByteView data, bool discovery);
     void deliver(SerialoscDevice::Output output);
@@ -73,6 +74,7 @@ class SerialoscLink {
 
     LightHandler onLight_;
     LineHandler onLine_;
+    RunLoop& loop_;
     std::unique_ptr<SerialoscDevice> device_;
     std::shared_ptr<PacketRoute> deviceRoute_;
     std::unique_ptr<DatagramPort> discovery_;

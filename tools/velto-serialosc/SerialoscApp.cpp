@@ -35,13 +35,13 @@ int SerialoscApp::run() {
     veltoRoute_ = std::make_shared<PacketRoute>([this](ByteView data) { receiveFromVelto(data); });
     std::string error;
     gridPort_ = DatagramPort::open(
-        options_.listenPort,
+        shell_.loop(), options_.listenPort,
         [this](ByteView data, const Ipv4Endpoint& from) { receiveFromGrid(data, from); }, error);
     if (!gridPort_) {
         return shell_.fail("cannot listen on UDP port " + std::to_string(options_.listenPort) +
                            " for the grid: " + error);
     }
-    veltoListener_ = HJOSCListener::defaultListenerOnPort(options_.monomeSendPort);
+    veltoListener_ = HJOSCListener::defaultListenerOnPort(shell_.loop(), options_.monomeSendPort);
     if (veltoListener_->localPort() == 0) {
         return shell_.fail("cannot listen on UDP port " + std::to_string(options_.monomeSendPort) +
                            " (Velto's monomeSendPort); is another grid program running?");
@@ -49,8 +49,8 @@ int SerialoscApp::run() {
     veltoListener_->setDelegate(veltoRoute_);
 
     serialoscSender_ =
-        HJOSCSender::senderWithDestinationHostName(SerialoscBridge::kHost, options_.serialoscPort);
-    veltoSender_ = HJOSCSender::senderWithDestinationHostName(SerialoscBridge::kHost,
+        HJOSCSender::senderWithDestinationHostName(shell_.loop(), SerialoscBridge::kHost, options_.serialoscPort);
+    veltoSender_ = HJOSCSender::senderWithDestinationHostName(shell_.loop(), SerialoscBridge::kHost,
                                                               options_.monomeListenPort);
     if (!serialoscSender_ || !veltoSender_)
         return shell_.fail("cannot make a UDP socket to send with");
@@ -93,7 +93,7 @@ HJOSCSender* SerialoscApp::senderFor(const SerialoscBridge::Outgoing& outgoing) 
         case SerialoscBridge::Destination::device:
             if (outgoing.devicePort <= 0 || outgoing.devicePort > 65535) return nullptr;
             if (!deviceSender_ || deviceSender_->portNumber() != outgoing.devicePort) {
-                deviceSender_ = HJOSCSender::senderWithDestinationHostName(SerialoscBridge::kHost,
+                deviceSender_ = HJOSCSender::senderWithDestinationHostName(shell_.loop(), SerialoscBridge::kHost,
                                                                            outgoing.devicePort);
             }
             return deviceSender_.get();

@@ -80,7 +80,7 @@ VideoApp::VideoApp(ToolOptions options)
 int VideoApp::run() {
     std::string error;
     peer_ = OscPeer::open(
-        options_.listenPort, options_.sendPort,
+        shell_.loop(), options_.listenPort, options_.sendPort,
         [this](const HJOSCMessage& message) { receive(message); }, error);
     if (!peer_) return shell_.fail(error);
     status_.ports = ToolApp::describePorts(peer_->listenPort(), peer_->sendPort());

@@ -89,15 +89,15 @@ struct HJOSCListener::HandOff {
     }
 };
 
-std::unique_ptr<HJOSCListener> HJOSCListener::defaultListenerOnPort(std::int32_t port) {
-    auto listener = std::make_unique<HJOSCListener>();
+std::unique_ptr<HJOSCListener> HJOSCListener::defaultListenerOnPort(RunLoop& loop, std::int32_t port) {
+    auto listener = std::make_unique<HJOSCListener>(loop);
     listener->stockDispatcher_ = std::make_shared<HJOSCDispatcher>();
     listener->setDelegate(listener->stockDispatcher_);
     listener->startListeningOnPort(port);
     return listener;
 }
 
-HJOSCListener::HJOSCListener() : handOff_(std::make_shared<HandOff>()) {
+HJOSCListener::HJOSCListener(RunLoop& loop) : handOff_(std::make_shared<HandOff>()), loop_(loop) {
     handOff_->owner = this;
 }
 
@@ -113,29 +113,27 @@ void HJOSCListener::startListeningOnPort(std::int32_t port) {
     if (socketDescriptor_.load() > 0) {
         stopListening();
     }
-    loop_ = RunLoop::current();
     localPort_ = 0;
+    startError_.clear();
+    const auto fail = [this](const std::string& what, int error) { startError_ = Log::systemError(what, error); };
 
     int error = 0;
     socket_ = UdpSocket::open(error);
     if (!socket_.isValid()) {
         socketDescriptor_.store(-1);
-        Log::systemError("socket", error);
+        fail("socket", error);
         return;
     }
     socketDescriptor_.store(socket_.descriptor());
 
     // Only the low 16 bits of the port count.
     if (const int bindError = socket_.bindAny(static_cast<std::uint16_t>(port)); bindError != 0) {
-        Log::systemError("bind " + std::to_string(static_cast<std::uint16_t>(port)), bindError);
+        fail("bind " + std::to_string(static_cast<std::uint16_t>(port)), bindError);
         return;
     }
     localPort_ = socket_.localPort();
-    if (loop_ == nullptr) {
-        return;  // no main loop to hand datagrams to
-    }
 
-    RunLoop& loop = *loop_;
+    RunLoop& loop = loop_;
     receiver_ = std::make_unique<DatagramReceiver>(
         socket_,
         [handOff = handOff_, &loop](ByteView datagram) { handOff->receive(loop, datagram, handOff); },
@@ -184,11 +182,11 @@ void HJOSCListener::reportDrops() {
             return;
         }
     }
-    const Instant now = loop_->clock().now();
+    const Instant now = loop_.clock().now();
     if (hasReported_ && now < nextReportAllowed_) {
         // Too soon after the last report: say it when the second is up.
         if (!reportTimer_ || !reportTimer_->isValid()) {
-            reportTimer_ = loop_->scheduleTimerAt(nextReportAllowed_, kDropReportInterval, false,
+            reportTimer_ = loop_.scheduleTimerAt(nextReportAllowed_, kDropReportInterval, false,
                                                   [this] { reportDrops(); });
         }
         return;

@@ -14,14 +14,15 @@
 // of memory is dropped too, counted and reported (in any mode); the receive
 // thread goes on.
 //
-// Threads: everything is called on the main thread, whose run loop must be
-// current when the listener starts and must outlive the listener.
+// Threads: everything is called on the main thread, whose run loop is given at
+// construction and must outlive the listener.
 // delegate() may be read on any thread.
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "common/osc/HJOSCListenerDelegate.h"
 #include "platform/Bytes.h"
@@ -42,9 +43,9 @@ public:
     // A listener whose delegate is a stock HJOSCDispatcher (owned by the
     // listener), already started on the port. Never null, also when the start
     // failed.
-    static std::unique_ptr<HJOSCListener> defaultListenerOnPort(std::int32_t port);
+    static std::unique_ptr<HJOSCListener> defaultListenerOnPort(RunLoop& loop, std::int32_t port);
 
-    HJOSCListener();  // not started, no delegate
+    explicit HJOSCListener(RunLoop& loop);  // not started, no delegate
     ~HJOSCListener();
     HJOSCListener(const HJOSCListener&) = delete;
     HJOSCListener& operator=(const HJOSCListener&) = delete;
@@ -71,6 +72,9 @@ public:
     // The port that the last start bound (the one the system picked for port
     // 0), or 0 when no bind succeeded. Kept after stopListening.
     std::uint16_t localPort() const { return localPort_; }
+    // Why the last start failed ("socket: <error>" or "bind <port>: <error>",
+    // as logged); empty after a start that bound its port.
+    const std::string& startError() const { return startError_; }
 
     // Whether the receive thread is running on a bound socket.
     bool isListening() const;
@@ -88,10 +92,11 @@ private:
 
     std::shared_ptr<HandOff> handOff_;  // shared with the receive thread and the posted calls
     std::shared_ptr<HJOSCDispatcher> stockDispatcher_;
-    RunLoop* loop_ = nullptr;
+    RunLoop& loop_;
     UdpSocket socket_;
     std::atomic<std::int32_t> socketDescriptor_{0};
     std::uint16_t localPort_ = 0;
+    std::string startError_;
     std::unique_ptr<DatagramReceiver> receiver_;
 
     // Reporting of dropped datagrams, on the main thread.

@@ -26,13 +26,9 @@ bool isAscii(const std::string& text) {
 
 }  // namespace
 
-std::unique_ptr<HJOSCSender> HJOSCSender::senderWithDestinationHostName(const std::string& host,
+std::unique_ptr<HJOSCSender> HJOSCSender::senderWithDestinationHostName(RunLoop& loop, const std::string& host,
                                                                         std::int32_t port) {
-    RunLoop* loop = RunLoop::current();
-    if (loop == nullptr) {
-        return nullptr;
-    }
-    std::unique_ptr<HJOSCSender> sender(new HJOSCSender(*loop, host, port));
+    std::unique_ptr<HJOSCSender> sender(new HJOSCSender(loop, host, port));
     if (!sender->prepareSocket()) {
         return nullptr;
     }

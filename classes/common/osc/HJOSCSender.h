@@ -21,8 +21,8 @@
 // message that takes it past sends it at once, split as above, so that a flood
 // of work costs datagrams rather than memory.
 //
-// Main thread only: the sender uses the run loop that is current on the thread
-// that makes it, for its timer and its clock; that loop must outlive it.
+// Main thread only: the sender uses the run loop it is given, for its timer and
+// its clock; that loop must outlive it.
 
 #include <cstddef>
 #include <cstdint>
@@ -48,9 +48,9 @@ public:
     static constexpr std::size_t kMaxPendingSize = 65536;
 
     // Null when the socket can't be opened (logged as "socket: <error>"), when
-    // the host is empty or doesn't resolve (nothing logged), or when the
-    // calling thread has no run loop. Only the low 16 bits of the port count.
-    static std::unique_ptr<HJOSCSender> senderWithDestinationHostName(const std::string& host,
+    // the host is empty or doesn't resolve (nothing logged). Only the low 16
+    // bits of the port count.
+    static std::unique_ptr<HJOSCSender> senderWithDestinationHostName(RunLoop& loop, const std::string& host,
                                                                       std::int32_t port);
 
     // Sends the pending bundle at once, then stops the timer and closes the socket.
