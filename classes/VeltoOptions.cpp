@@ -35,7 +35,11 @@ std::string VeltoOptions::usage() {
            "\n"
            "Options:\n"
            "  --settings FILE             settings file (default: $XDG_CONFIG_HOME/velto/settings,\n"
+#ifdef __APPLE__
+           "                              else ~/Library/Application Support/velto/settings)\n"
+#else
            "                              else ~/.config/velto/settings)\n"
+#endif
            "  --stagevue-send-port N      port the video app listens on (default 5000)\n"
            "  --stagevue-listen-port N    port Velto listens on for the video app (default 5001)\n"
            "  --monome-send-port N        port the grid listens on (default 8080)\n"

@@ -48,7 +48,8 @@ class FileSettingsStore final : public SettingsStore {
 public:
     explicit FileSettingsStore(std::filesystem::path path);
 
-    // $XDG_CONFIG_HOME/velto/settings, else ~/.config/velto/settings.
+    // $XDG_CONFIG_HOME/velto/settings, else ~/.config/velto/settings (on
+    // macOS ~/Library/Application Support/velto/settings).
     static std::filesystem::path defaultPath();
 
     const std::filesystem::path& path() const { return path_; }
