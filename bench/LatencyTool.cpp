@@ -198,7 +198,11 @@ public:
     ProcessStats stats() const {
         const auto stats = velto::test::readProcessStats(pid_);
         if (!stats) {
-            std::cerr << "velto (pid " << pid_ << ") is gone\n";
+            if (velto::test::canReadProcessStats()) {
+                std::cerr << "velto (pid " << pid_ << ") is gone\n";
+            } else {
+                std::cerr << "velto-latency: this system gives no process statistics\n";
+            }
             std::exit(1);
         }
         return *stats;

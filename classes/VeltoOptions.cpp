@@ -32,7 +32,11 @@ std::string VeltoOptions::usage() {
            "\n"
            "Options:\n"
            "  --settings FILE             settings file (default: $XDG_CONFIG_HOME/velto/settings,\n"
+#ifdef __APPLE__
+           "                              else ~/Library/Application Support/velto/settings)\n")
+#else
            "                              else ~/.config/velto/settings)\n")
+#endif
            + portUsageLines() +
            "  --verbose                   log every message received and sent, one line each\n"
            "  --help                      show this help and exit\n"

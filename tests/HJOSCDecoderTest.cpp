@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -96,7 +97,8 @@ TEST(HJOSCDecoderTest, DecodesToTheTreeInOrderWithItsTimeTags) {
 
     EXPECT_FALSE(decode(truncated(kLedBundle, 16))->asBundle()->hasAttachedObjects());
     Bytes immediate = kLedBundle;
-    std::ranges::copy(Utilities::ntpTimestampForImmediate(), immediate.begin() + 8);
+    const auto stamp = Utilities::ntpTimestampForImmediate();
+    std::copy(stamp.begin(), stamp.end(), immediate.begin() + 8);  // libc++ 14 has no ranges::copy
     EXPECT_EQ(decode(immediate)->asBundle()->timeStamp(), Date::distantPast());
 }
 
@@ -114,7 +116,7 @@ TEST(HJOSCDecoderTest, DecodedPacketsOwnTheirBytesAndOutliveTheirBundle) {
     {
         const auto packet = decode(bytes);
         ASSERT_NE(packet, nullptr);
-        std::ranges::fill(bytes, 0xee);
+        std::fill(bytes.begin(), bytes.end(), 0xee);
         text = packet->asBundle()->attachedObjects()[1];
         nested = packet->asBundle()->attachedObjects()[2]->asBundle()->attachedObjects()[0];
     }

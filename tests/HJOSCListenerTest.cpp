@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <thread>
@@ -79,10 +80,16 @@ protected:
 TEST_F(HJOSCListenerTest, DeliversEachDatagramWithItsExactBytesInOrderOnlyWhenTheMainLoopRuns) {
     const auto listener = recordingListener();
     std::vector<Bytes> sent;
+    bool largestRefused = false;
     for (const std::size_t size : {0U, 1U, 3U, 1000U, 65506U}) {  // zero-length ones too
         Bytes datagram(size);
         for (std::size_t i = 0; i < size; ++i) datagram[i] = static_cast<std::uint8_t>(i * 7 + size);
-        ASSERT_TRUE(send(*listener, datagram));
+        const int error = peer.socket().sendTo(datagram, {test::kLoopback, listener->localPort()});
+        if (size == 65506U && error == EMSGSIZE) {
+            largestRefused = true;  // a system that caps datagrams (macOS without a larger send buffer)
+            continue;
+        }
+        ASSERT_EQ(error, 0);
         sent.push_back(datagram);
     }
     ASSERT_TRUE(received(*listener, sent.size()));
@@ -90,6 +97,7 @@ TEST_F(HJOSCListenerTest, DeliversEachDatagramWithItsExactBytesInOrderOnlyWhenTh
     ASSERT_TRUE(deliver(sent.size()));
     EXPECT_EQ(recorder->datagrams, sent);
     EXPECT_EQ(listener->waitingDatagramCount(), 0U);
+    if (largestRefused) GTEST_SKIP() << "this system refuses to send a datagram of 65506 bytes";
 }
 
 TEST_F(HJOSCListenerTest, ListenerOnATakenPortLogsBindAndDeliversNothing) {

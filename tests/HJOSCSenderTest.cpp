@@ -192,9 +192,19 @@ TEST_F(HJOSCSenderTest, OnlyTheLowSixteenBitsOfThePortCount) {
     }
 }
 
-TEST_F(HJOSCSenderTest, SendOSCPacketRefusesWhatNoDatagramCanHold) {
+TEST_F(HJOSCSenderTest, RefusedDatagramIsCountedAndLoggedOnceASecondAtMost) {
+    const Log::Capture capture;
     EXPECT_FALSE(sender->sendOSCPacket(blobMessage(1, 70000)));
+    EXPECT_FALSE(sender->sendOSCPacket(blobMessage(1, 70000)));
+    advanceTo(1s);
+    EXPECT_FALSE(sender->sendOSCPacket(blobMessage(1, 80000)));
     expectNothingSentYet();
+    EXPECT_EQ(sender->refusedDatagramCount(), 3U);
+    const std::string port = std::to_string(peer.port());
+    EXPECT_EQ(capture.lines(),
+              (std::vector<std::string>{
+                  "dropped a datagram of 70020 bytes for port " + port + ": Message too long (1 so far)",
+                  "dropped a datagram of 80020 bytes for port " + port + ": Message too long (3 so far)"}));
 }
 
 TEST_F(HJOSCSenderTest, OversizedBundleLeavesInTheSameTickAsPartsWithinTheLimitInOrder) {

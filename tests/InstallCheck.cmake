@@ -1,6 +1,7 @@
 # `cmake --install --strip` into a folder of its own, as the README installs:
-# the systemd unit must start the velto of that prefix, and the manual pages
-# must be there and read without warnings (when man is installed).
+# the systemd unit (the launchd agent on macOS) must start the velto of that
+# prefix, and the manual pages must be there and read without warnings (when
+# man is installed).
 # Run with -DBUILD=<build folder> -DPREFIX=<a fresh folder>.
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}" --strip
@@ -8,14 +9,23 @@ execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREF
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
-file(READ "${PREFIX}/lib/systemd/user/velto.service" unit)
-if(NOT unit MATCHES "\nExecStart=${PREFIX}/bin/velto\n")
+if(CMAKE_HOST_APPLE)  # the launchd agent
+  file(READ "${PREFIX}/share/velto/velto.plist" unit)
+  string(FIND "${unit}" "\n    <string>${PREFIX}/bin/velto</string>\n" found)
+else()
+  file(READ "${PREFIX}/lib/systemd/user/velto.service" unit)
+  string(FIND "${unit}" "\nExecStart=${PREFIX}/bin/velto\n" found)
+endif()
+if(found EQUAL -1)
   message(FATAL_ERROR "the unit does not start ${PREFIX}/bin/velto:\n${unit}")
 endif()
 if(NOT EXISTS "${PREFIX}/bin/velto")
   message(FATAL_ERROR "no ${PREFIX}/bin/velto")
 endif()
-find_program(MAN man)
+# macOS's man (mandoc) has neither --warnings nor -l.
+if(NOT CMAKE_HOST_APPLE)
+  find_program(MAN man)
+endif()
 foreach(page velto velto-tools velto-grid velto-video velto-serialosc)
   set(file "${PREFIX}/share/man/man1/${page}.1")
   if(NOT EXISTS "${file}")

@@ -304,14 +304,19 @@ class ScopedEnv {
 };
 
 TEST(SettingsDefaultPath, FollowsAnAbsoluteXdgConfigHomeElseHome) {
+#ifdef __APPLE__
+    const char* const inHome = "/home/ada/Library/Application Support/velto/settings";
+#else
+    const char* const inHome = "/home/ada/.config/velto/settings";
+#endif
     const struct {
         const char* xdgConfigHome;  // null: unset
         const char* expected;
     } cases[] = {
         {"/etc/xdg-ada", "/etc/xdg-ada/velto/settings"},
-        {nullptr, "/home/ada/.config/velto/settings"},
-        {"", "/home/ada/.config/velto/settings"},
-        {"relative/config", "/home/ada/.config/velto/settings"},
+        {nullptr, inHome},
+        {"", inHome},
+        {"relative/config", inHome},
     };
     ScopedEnv home("HOME", "/home/ada");
     for (const auto& c : cases) {

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/select.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -132,10 +134,56 @@ struct WatchRecord {
     int fd = -1;
     std::shared_ptr<std::function<void()>> onReadable;
     bool valid = true;
+    bool bySelect = false;  // watched with select, not poll: see pollCannotWatch
 };
 
 // Input, end of input and failure all call for the owner's attention.
 constexpr short kReadableEvents = POLLIN | POLLHUP | POLLERR | POLLNVAL;
+
+// Darwin's poll does not watch devices: for a terminal or a serial line it
+// reports POLLNVAL at once, so a watched terminal would look readable on every
+// pass and the loop would never sleep. select watches them.
+bool pollCannotWatch(int fd) {
+#ifdef __APPLE__
+    struct stat info;
+    return fd >= 0 && fd < FD_SETSIZE && ::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode);
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
+// How often a loop that must select looks at a descriptor beyond select's reach.
+constexpr Duration kSelectRecheck = std::chrono::milliseconds(10);
+
+// Whether select finds input (or its end) waiting, without waiting. A failure
+// (a closed descriptor) counts too, as poll's POLLNVAL would: the owner's read
+// then sees the error.
+bool selectFindsReadable(int fd) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(fd, &readable);
+    timeval now{};
+    int ready = 0;
+    while ((ready = ::select(fd + 1, &readable, nullptr, nullptr, &now)) < 0 && errno == EINTR) {
+    }
+    return ready != 0;
+}
+
+// Reads what is waiting on a descriptor that has input (or its end).
+std::optional<Bytes> readWaiting(int fd) {
+    Bytes bytes(4096);
+    for (;;) {
+        const ssize_t got = ::read(fd, bytes.data(), bytes.size());
+        if (got > 0) {
+            bytes.resize(static_cast<std::size_t>(got));
+            return bytes;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Bytes{};
+        return std::nullopt;  // end of input, or an error
+    }
+}
 
 void setNonBlockingAndCloseOnExec(int fd) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -240,24 +288,19 @@ int ReadableWatch::descriptor() const { return state_->fd; }
 
 std::optional<Bytes> ReadableWatch::readAvailable() {
     // Asked first, so that a call when nothing is there never blocks.
+    if (state_->bySelect) {
+        if (!selectFindsReadable(state_->fd)) return Bytes{};
+        return readWaiting(state_->fd);
+    }
     pollfd query{state_->fd, POLLIN, 0};
     int ready = 0;
     while ((ready = ::poll(&query, 1, 0)) < 0 && errno == EINTR) {
     }
     if (ready < 0) return std::nullopt;
     if (ready == 0 || (query.revents & kReadableEvents) == 0) return Bytes{};
-    Bytes bytes(4096);
-    for (;;) {
-        const ssize_t got = ::read(state_->fd, bytes.data(), bytes.size());
-        if (got > 0) {
-            bytes.resize(static_cast<std::size_t>(got));
-            return bytes;
-        }
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Bytes{};
-        return std::nullopt;  // end of input, or an error
-    }
+    return readWaiting(state_->fd);
 }
+
 
 struct RunLoop::Impl {
     explicit Impl(Clock& c) : clock(c) { makePipe(wakeFds); }
@@ -289,7 +332,8 @@ struct RunLoop::Impl {
     void collectWatchedDescriptors() {
         std::erase_if(watches, [](const auto& watch) { return !watch->valid; });
         pollSet.clear();
-        for (const auto& watch : watches) pollSet.push_back({watch->fd, POLLIN, 0});
+        // poll skips a negative descriptor: a select watch keeps its place.
+        for (const auto& watch : watches) pollSet.push_back({watch->bySelect ? -1 : watch->fd, POLLIN, 0});
     }
 
     bool runWatches() {
@@ -301,11 +345,13 @@ struct RunLoop::Impl {
         int ready = 0;
         while ((ready = ::poll(fds.data(), count, 0)) < 0 && errno == EINTR) {
         }
-        if (ready <= 0) return false;
+        if (ready < 0) return false;
         // Taken before calling, so that callbacks may add or end watches.
         std::vector<std::shared_ptr<WatchRecord>> due;
         for (std::size_t i = 0; i < fds.size(); ++i) {
-            if ((fds[i].revents & kReadableEvents) != 0) due.push_back(watches[i]);
+            const bool readable = watches[i]->bySelect ? selectFindsReadable(watches[i]->fd)
+                                                       : (fds[i].revents & kReadableEvents) != 0;
+            if (readable) due.push_back(watches[i]);
         }
         for (const auto& watch : due) {
             if (!watch->valid) continue;  // ended by an earlier callback of this pass
@@ -381,6 +427,10 @@ struct RunLoop::Impl {
         collectWatchedDescriptors();
         pollSet.push_back({wakeFds[0], POLLIN, 0});
         if (handlesSignals) pollSet.push_back({signalReadFd(), POLLIN, 0});
+        if (std::any_of(watches.begin(), watches.end(), [](const auto& watch) { return watch->bySelect; })) {
+            waitWithSelect(wait);
+            return;
+        }
         // EINTR: a signal's byte is waiting in its pipe.
 #ifdef __linux__
         // To the nanosecond: a timer fires within the system's timer slack
@@ -401,6 +451,35 @@ struct RunLoop::Impl {
         }
         ::poll(pollSet.data(), static_cast<nfds_t>(pollSet.size()), timeout);
 #endif
+    }
+
+    // waitForWork for a loop that watches a descriptor poll cannot: every
+    // descriptor of the pass in one select.
+    void waitWithSelect(std::optional<Duration> wait) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        int top = -1;
+        const auto add = [&](int fd) {
+            if (fd < 0) return;
+            if (fd >= FD_SETSIZE) {
+                wait = std::min(wait.value_or(kSelectRecheck), kSelectRecheck);  // looked at every pass
+                return;
+            }
+            FD_SET(fd, &readable);
+            top = std::max(top, fd);
+        };
+        for (const pollfd& entry : pollSet) add(entry.fd);
+        for (const auto& watch : watches) {
+            if (watch->bySelect) add(watch->fd);
+        }
+        timeval timeout{};
+        if (wait) {
+            // Rounded up: waking a little early would only spin.
+            const auto micros = std::chrono::ceil<std::chrono::microseconds>(*wait).count();
+            timeout.tv_sec = static_cast<time_t>(micros / 1'000'000);
+            timeout.tv_usec = static_cast<suseconds_t>(micros % 1'000'000);
+        }
+        ::select(top + 1, &readable, nullptr, nullptr, wait ? &timeout : nullptr);
     }
 
     void restoreSignals() {
@@ -447,6 +526,7 @@ std::unique_ptr<Timer> RunLoop::scheduleTimer(Duration interval, bool repeats,
 std::unique_ptr<ReadableWatch> RunLoop::watchReadable(int fd, std::function<void()> onReadable) {
     auto state = std::make_shared<ReadableWatch::State>();
     state->fd = fd;
+    state->bySelect = pollCannotWatch(fd);
     state->onReadable = std::make_shared<std::function<void()>>(std::move(onReadable));
     impl_->watches.push_back(state);
     return std::unique_ptr<ReadableWatch>(new ReadableWatch(std::move(state)));

@@ -382,7 +382,11 @@ std::filesystem::path FileSettingsStore::defaultPath() {
     if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/') {
         return std::filesystem::path(config) / "velto" / "settings";
     }
+#ifdef __APPLE__
+    return homeDirectory() / "Library" / "Application Support" / "velto" / "settings";
+#else
     return homeDirectory() / ".config" / "velto" / "settings";
+#endif
 }
 
 void FileSettingsStore::reload() { impl_->load(false); }

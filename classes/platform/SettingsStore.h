@@ -52,7 +52,8 @@ public:
     FileSettingsStore(const FileSettingsStore&) = delete;
     FileSettingsStore& operator=(const FileSettingsStore&) = delete;
 
-    // $XDG_CONFIG_HOME/velto/settings, else ~/.config/velto/settings.
+    // $XDG_CONFIG_HOME/velto/settings, else ~/.config/velto/settings (on
+    // macOS ~/Library/Application Support/velto/settings).
     static std::filesystem::path defaultPath();
 
     const std::filesystem::path& path() const { return path_; }

@@ -27,6 +27,19 @@ sockaddr_in toSockaddr(std::uint32_t address, std::uint16_t port) {
     return result;
 }
 
+// The largest IPv4 datagram. Darwin refuses to send a datagram larger than
+// the socket's send buffer, 9216 bytes by default (net.inet.udp.maxdgram):
+// raise the buffer to this where it is smaller. Linux's is larger already.
+// Where the system refuses, a larger datagram still fails to send.
+constexpr int kLargestDatagram = 65535;
+
+void raiseSendBuffer(int fd) {
+    int size = 0;
+    socklen_t length = sizeof size;
+    if (::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, &length) == 0 && size >= kLargestDatagram) return;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kLargestDatagram, sizeof kLargestDatagram);
+}
+
 void closeDescriptor(int fd) {
     // Not retried on EINTR: on Linux the descriptor is gone whatever close says.
     if (fd >= 0) ::close(fd);
@@ -74,6 +87,7 @@ UdpSocket UdpSocket::open(int& errorOut) {
         return UdpSocket();
     }
     ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);  // a descriptor flag, not a socket option
+    raiseSendBuffer(fd);
     errorOut = 0;
     return UdpSocket(fd);
 }

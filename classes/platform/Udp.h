@@ -42,8 +42,9 @@ public:
     UdpSocket(const UdpSocket&) = delete;
     UdpSocket& operator=(const UdpSocket&) = delete;
 
-    // Opens an IPv4 datagram socket; on failure the result is invalid and
-    // errorOut holds errno.
+    // Opens an IPv4 datagram socket whose send buffer holds the largest
+    // datagram where the system allows it; on failure the result is invalid
+    // and errorOut holds errno.
     static UdpSocket open(int& errorOut);
 
     bool isValid() const { return fd_ >= 0; }

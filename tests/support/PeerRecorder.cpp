@@ -54,10 +54,17 @@ PeerRecorder::PeerRecorder(std::uint16_t port, Keep keep) : keep_(keep) {
     port_ = socket_.localPort();
     // A flood answered by velto arrives in bursts of 8 KB bundles: give the
     // socket room so that the peer, not velto, is never what loses them. The
-    // forcing variant needs privileges; the plain one is capped by the system.
+    // forcing variant (Linux) needs privileges; the plain one is capped by
+    // Linux, while macOS refuses a size above its kern.ipc.maxsockbuf: halve
+    // until it is taken.
     const int bytes = 8 << 20;
-    if (::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0) {
-        ::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+#ifdef SO_RCVBUFFORCE
+    if (::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+#endif
+    {
+        for (int size = bytes; size >= (64 << 10); size /= 2) {
+            if (::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size) == 0) break;
+        }
     }
     lastArrival_ = Recording::TimePoint::clock::now();
     receiver_ = std::make_unique<DatagramReceiver>(

@@ -2,14 +2,54 @@
 
 #include <unistd.h>
 
+#ifdef __APPLE__
+#include <libproc.h>
+#include <mach/mach_time.h>
+#include <sys/resource.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace velto::test {
+
+#ifdef __APPLE__
+
+std::optional<ProcessStats> readProcessStats(pid_t pid) {
+    proc_taskinfo task{};
+    if (::proc_pidinfo(pid, PROC_PIDTASKINFO, 0, &task, sizeof task) != static_cast<int>(sizeof task)) {
+        return std::nullopt;  // gone, or a zombie
+    }
+    rusage_info_v4 usage{};
+    if (::proc_pid_rusage(pid, RUSAGE_INFO_V4, reinterpret_cast<rusage_info_t*>(&usage)) != 0) return std::nullopt;
+    mach_timebase_info_data_t timebase{};
+    if (::mach_timebase_info(&timebase) != KERN_SUCCESS || timebase.denom == 0) return std::nullopt;
+
+    ProcessStats stats;
+    stats.voluntarySwitches = static_cast<std::uint64_t>(task.pti_csw);
+    stats.mainThreadVoluntarySwitches = stats.voluntarySwitches;
+    // CPU times come in Mach absolute time units, nanoseconds only on Intel.
+    const std::uint64_t ticks = usage.ri_user_time + usage.ri_system_time;
+    stats.cpuTime = std::chrono::nanoseconds(ticks * timebase.numer / timebase.denom);
+    stats.residentKiB = static_cast<std::int64_t>(usage.ri_phys_footprint / 1024);
+    stats.peakResidentKiB = static_cast<std::int64_t>(usage.ri_lifetime_max_phys_footprint / 1024);
+    stats.threads = static_cast<std::size_t>(task.pti_threadnum);
+    const int bytes = ::proc_pidinfo(pid, PROC_PIDLISTFDS, 0, nullptr, 0);
+    if (bytes > 0) {
+        std::vector<proc_fdinfo> descriptors(static_cast<std::size_t>(bytes) / PROC_PIDLISTFD_SIZE + 1);
+        const int listed = ::proc_pidinfo(pid, PROC_PIDLISTFDS, 0, descriptors.data(),
+                                          static_cast<int>(descriptors.size() * PROC_PIDLISTFD_SIZE));
+        if (listed > 0) stats.openDescriptors = static_cast<std::size_t>(listed) / PROC_PIDLISTFD_SIZE;
+    }
+    return stats;
+}
+
+#else
 
 namespace {
 
@@ -83,5 +123,9 @@ std::optional<ProcessStats> readProcessStats(pid_t pid) {
     }
     return stats;
 }
+
+#endif
+
+bool canReadProcessStats() { return readProcessStats(::getpid()).has_value(); }
 
 }  // namespace velto::test

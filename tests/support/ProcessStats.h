@@ -1,8 +1,9 @@
 #pragma once
 
-// What Linux tells about a running process in /proc: its wake-ups, CPU time,
-// resident memory and open descriptors. Used by the hardening tests and the
-// benchmark tools to watch a velto from outside, without changing it.
+// What the system tells about a running process: its wake-ups, CPU time,
+// resident memory and open descriptors. Linux's /proc, or proc_pidinfo on
+// macOS. Used by the hardening tests and the benchmark tools to watch a velto
+// from outside, without changing it.
 
 #include <sys/types.h>
 
@@ -13,6 +14,9 @@
 
 namespace velto::test {
 
+// macOS counts a task's context switches without telling voluntary ones
+// apart: all of them count as voluntary there (an upper bound on wake-ups), and
+// memory is the task's physical footprint and its lifetime peak.
 struct ProcessStats {
     // Voluntary context switches: each is a wake-up after the thread slept.
     std::uint64_t mainThreadVoluntarySwitches = 0;  // /proc/PID/status: the main thread only
@@ -25,7 +29,10 @@ struct ProcessStats {
     std::size_t threads = 0;
 };
 
-// None when the process is gone (or /proc is not there).
+// None when the process is gone (or the system gives no readings).
 std::optional<ProcessStats> readProcessStats(pid_t pid);
+
+// Whether this system gives readings at all: tests that measure skip where not.
+bool canReadProcessStats();
 
 }  // namespace velto::test

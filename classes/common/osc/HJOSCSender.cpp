@@ -1,6 +1,8 @@
 #include "common/osc/HJOSCSender.h"
 
 #include <algorithm>
+#include <string>
+#include <system_error>
 #include <utility>
 
 #include "common/osc/HJOSCBundle.h"
@@ -147,7 +149,25 @@ bool HJOSCSender::sendEncoded(ByteView datagram, const HJOSCPacket& packet) {
     if (Log::isVerbose()) {
         HJOSCTrafficLog::logSent(destinationAddress_.port, packet);
     }
-    return socket_.sendTo(datagram, destinationAddress_) == 0;
+    const int error = socket_.sendTo(datagram, destinationAddress_);
+    if (error != 0) {
+        noteRefusal(datagram.size(), error);
+    }
+    return error == 0;
+}
+
+void HJOSCSender::noteRefusal(std::size_t size, int error) {
+    ++refusedDatagrams_;
+    // A system out of buffer space refuses a flood datagram by datagram: one
+    // line a second says it, with the count so far.
+    const Instant now = loop_.clock().now();
+    if (nextRefusalLog_ && now < *nextRefusalLog_) {
+        return;
+    }
+    nextRefusalLog_ = now + std::chrono::seconds(1);
+    Log::message("dropped a datagram of " + std::to_string(size) + " bytes for port " +
+                 std::to_string(destinationAddress_.port) + ": " + std::generic_category().message(error) +
+                 " (" + std::to_string(refusedDatagrams_) + " so far)");
 }
 
 }  // namespace velto

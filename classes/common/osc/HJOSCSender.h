@@ -21,12 +21,17 @@
 // message that takes it past sends it at once, split as above, so that a flood
 // of work costs datagrams rather than memory.
 //
+// A datagram the system refuses (too large for it, no buffer space) is lost,
+// counted and logged as "dropped a datagram of <n> bytes for port <port>:
+// <error> (<count> so far)", once a second at most; the count goes on.
+//
 // Main thread only: the sender uses the run loop it is given, for its timer and
 // its clock; that loop must outlive it.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/Bytes.h"
@@ -77,6 +82,8 @@ public:
     // The resolved destination; meaningful once prepareSocket has succeeded.
     const Ipv4Endpoint& destinationAddress() const { return destinationAddress_; }
     std::int32_t socketDescriptor() const { return socket_.descriptor(); }
+    // Datagrams the system refused since the sender was made.
+    std::uint64_t refusedDatagramCount() const { return refusedDatagrams_; }
     // The pending bundle, or null while nothing is pending.
     const std::shared_ptr<HJOSCBundle>& mainBundle() const { return mainBundle_; }
 
@@ -86,6 +93,7 @@ private:
     void armFlush();
     void sendSplit(const HJOSCBundle& bundle);
     bool sendEncoded(ByteView datagram, const HJOSCPacket& packet);
+    void noteRefusal(std::size_t size, int error);
 
     RunLoop& loop_;
     const Instant scheduleOrigin_;  // t0 of the tick schedule
@@ -97,6 +105,8 @@ private:
     std::size_t pendingSize_ = 0;   // encoded size of mainBundle_
     std::unique_ptr<Timer> timer_;  // armed while a bundle is pending
     Bytes encodeBuffer_;            // reused for every datagram
+    std::uint64_t refusedDatagrams_ = 0;
+    std::optional<Instant> nextRefusalLog_;  // none: no refusal logged yet
 };
 
 }  // namespace velto
