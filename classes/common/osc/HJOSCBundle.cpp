@@ -107,6 +107,7 @@ void HJOSCBundle::walkBackward(Visit&& visit) const {
     std::size_t message = messages_.size();
     std::size_t nested = nested_.size();
     std::vector<std::size_t> open;  // nested bundles whose end was visited, innermost last
+    if (!nested_.empty()) open.reserve(nested_.size());
     for (;;) {
         // A bundle starts where its first message and its first inner bundle are.
         while (!open.empty() && message == nested_[open.back()].firstMessage &&
@@ -193,15 +194,25 @@ std::size_t HJOSCBundle::encodedSize() const {
 bool HJOSCBundle::appendPacketizedData(Bytes& out) const {
     if (messages_.empty() && nested_.empty()) return false;
     // One resize for the whole datagram, zero-filled: the padding is in place.
-    // Written from the end back, so that each element's size is known before
-    // its size field is written.
     const std::size_t start = out.size();
     const std::size_t size = encodedSize();
     out.resize(start + size);
     std::uint8_t* const first = out.data() + start;
     writeHead(first, timeStamp_);
-    std::uint8_t* p = first + size;
+    std::uint8_t* p = first + kHeadSize;
+    if (nested_.empty()) {  // messages only, as a sender sends them: front to back
+        for (const HJOSCMessage& message : messages_) {
+            std::uint8_t* const sizeField = p;
+            p = message.writeEncoding(p + kElementSizeField);
+            Utilities::storeUInt(sizeField, narrow(static_cast<std::size_t>(p - sizeField) - kElementSizeField));
+        }
+        return true;
+    }
+    // With nested bundles, from the end back, so that each element's size is
+    // known before its size field is written.
+    p = first + size;
     std::vector<std::uint8_t*> ends;  // where the nested bundles being written end
+    if (!nested_.empty()) ends.reserve(nested_.size());
     walkBackward([&](Step step, std::size_t index) {
         switch (step) {
             case Step::message: {

@@ -178,7 +178,8 @@ std::size_t elementCount(ByteView data) {
 
 bool decodeBundle(ByteView data, HJOSCBundle& bundle, Failure& failure) {
     failure = Failure::malformed;
-    if (data.size() < HJOSCBundle::kHeadSize) return false;
+    // Positions are kept in 32 bits: far more than any datagram holds.
+    if (data.size() < HJOSCBundle::kHeadSize || data.size() > 0xFFFFFFFFu) return false;
     // A bundle being read: its bytes are [head, end) of `data`. Offsets, so
     // that the list of outer bundles, thousands long at worst, stays small.
     struct Level {
