@@ -26,8 +26,8 @@ void HJOSCAddress::setAddress(std::string_view text) {
     // Through a fresh copy: `text` may lie in our own.
     SmallVector<char, kInlineLength> copy;
     copy.append(text.data(), text.data() + text.size());
-    address_ = std::move(copy);
     ascii_ = HJOSCDataUtilities::isASCII(text);
+    address_ = std::move(copy);
 }
 
 void HJOSCAddress::appendPacketizedData(Bytes& out) const {
