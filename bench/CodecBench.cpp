@@ -212,13 +212,12 @@ struct Velto {
             return buffer;
         }
         velto::HJOSCBundle bundle(kDate);
-        bundle.reserveObjects(datagram.messages.size());
+        const auto levels = static_cast<std::size_t>(datagram.depth - 1);
+        bundle.reserveObjects(datagram.messages.size(), levels);
+        // The nested bundles, built in place: each begins before the messages.
+        const auto start = bundle.nestedStart();
         for (const auto& message : datagram.messages) attachValues(bundle.attachMessage(message.address), message);
-        for (int level = 1; level < datagram.depth; ++level) {
-            velto::HJOSCBundle outer(kDate);
-            outer.attachObject(std::move(bundle));
-            bundle = std::move(outer);
-        }
+        for (std::size_t level = 0; level < levels; ++level) bundle.closeNested(start, kDate);
         bundle.appendPacketizedData(buffer);
         return buffer;
     }

@@ -15,11 +15,29 @@ namespace {
 using Utilities = HJOSCDataUtilities;
 
 constexpr std::string_view kBundleHead("#bundle\0", 8);
+constexpr std::size_t kHeadSize = HJOSCBundle::kHeadSize;
 
 // Writes "#bundle", NUL and the time tag at `at`.
 void writeHead(std::uint8_t* at, Date timeStamp) {
     std::memcpy(at, kBundleHead.data(), kBundleHead.size());
     Utilities::storeTimeTag(at + kBundleHead.size(), timeStamp);
+}
+
+// The last head written, so that the next one with the same time stamp is
+// copied: nested bundles mostly share one, and the time tag is then not
+// computed afresh at each of thousands of levels.
+struct LastHead {
+    Date timeStamp;
+    const std::uint8_t* at = nullptr;
+};
+
+void writeHead(std::uint8_t* at, Date timeStamp, LastHead& last) {
+    if (last.at != nullptr && last.timeStamp.secondsSinceReferenceDate == timeStamp.secondsSinceReferenceDate) {
+        std::memcpy(at, last.at, kHeadSize);
+    } else {
+        writeHead(at, timeStamp);
+    }
+    last = LastHead{timeStamp, at};
 }
 
 void appendTextHead(std::string& text, Date timeStamp) {
@@ -94,12 +112,6 @@ void HJOSCBundle::attachNested(Bundle&& bundle) {
         }
     }
     closeNested(start, bundle.timeStamp_);
-}
-
-void HJOSCBundle::closeNested(NestedStart start, Date timeStamp) {
-    hasElements_ = true;
-    nested_.push_back(Nested{timeStamp, start.messages, narrow(messages_.size()),
-                             narrow(nested_.size() - start.bundles)});
 }
 
 template <typename Visit>
@@ -212,6 +224,7 @@ bool HJOSCBundle::appendPacketizedData(Bytes& out) const {
     // known before its size field is written.
     p = first + size;
     std::vector<std::uint8_t*> ends;  // where the nested bundles being written end
+    LastHead lastHead;
     if (!nested_.empty()) ends.reserve(nested_.size());
     walkBackward([&](Step step, std::size_t index) {
         switch (step) {
@@ -229,7 +242,7 @@ bool HJOSCBundle::appendPacketizedData(Bytes& out) const {
             case Step::bundleStart:
                 if (!nested_[index].empty()) {  // else written as size 0
                     p -= kHeadSize;
-                    writeHead(p, nested_[index].timeStamp);
+                    writeHead(p, nested_[index].timeStamp, lastHead);
                 }
                 p -= kElementSizeField;
                 Utilities::storeUInt(p, narrow(static_cast<std::size_t>(ends.back() - p) - kElementSizeField));

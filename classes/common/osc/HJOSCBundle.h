@@ -84,7 +84,11 @@ public:
     NestedStart nestedStart() const {
         return {static_cast<std::uint32_t>(messages_.size()), static_cast<std::uint32_t>(nested_.size())};
     }
-    void closeNested(NestedStart start, Date timeStamp);
+    void closeNested(NestedStart start, Date timeStamp) {
+        hasElements_ = true;
+        nested_.push_back(Nested{timeStamp, start.messages, static_cast<std::uint32_t>(messages_.size()),
+                                 static_cast<std::uint32_t>(nested_.size() - start.bundles)});
+    }
 
     // Copies of the elements, in order.
     std::vector<Element> attachedObjects() const;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -165,6 +166,27 @@ bool hasNextElement(ByteView bundle, Position position) { return position + 1 < 
 // The time stamp in a bundle's head (at least 16 bytes).
 Date timeStampOf(ByteView head) { return Utilities::dateFromNTPTimestamp(head.subspan(8, 8)); }
 
+// The same, remembering the last time tag read: nested bundles mostly share
+// one, and it is then not converted afresh at each of thousands of levels.
+class TimeStamps {
+public:
+    Date of(ByteView head) {
+        std::uint64_t tag;
+        std::memcpy(&tag, head.data() + 8, 8);
+        if (!read_ || tag != tag_) {
+            date_ = timeStampOf(head);
+            tag_ = tag;
+            read_ = true;
+        }
+        return date_;
+    }
+
+private:
+    std::uint64_t tag_ = 0;
+    Date date_;
+    bool read_ = false;
+};
+
 // The number of elements that the bundle in `data` seems to hold.
 std::size_t elementCount(ByteView data) {
     std::size_t count = 0;
@@ -189,7 +211,8 @@ bool decodeBundle(ByteView data, HJOSCBundle& bundle, Failure& failure) {
         HJOSCBundle::NestedStart start;  // where its elements begin in `bundle`
     };
     std::vector<Level> outer;  // the bundles that `level` is nested in
-    bundle.setTimeStamp(timeStampOf(data));
+    TimeStamps timeStamps;
+    bundle.setTimeStamp(timeStamps.of(data));
     // Room for the outermost messages: they are made in place, in one allocation.
     bundle.reserveObjects(elementCount(data));
     Level level{0, static_cast<std::uint32_t>(data.size()), HJOSCBundle::kHeadSize, {}};
@@ -198,7 +221,7 @@ bool decodeBundle(ByteView data, HJOSCBundle& bundle, Failure& failure) {
         Position position = level.position - level.head;
         if (!hasNextElement(levelData, position)) {
             if (outer.empty()) break;
-            bundle.closeNested(level.start, timeStampOf(levelData));
+            bundle.closeNested(level.start, timeStamps.of(levelData));
             level = outer.back();
             outer.pop_back();
             continue;
