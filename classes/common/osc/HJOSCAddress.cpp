@@ -18,10 +18,6 @@ std::shared_ptr<HJOSCAddress> HJOSCAddress::addressWithArray(
     return std::make_shared<HJOSCAddress>(text);
 }
 
-HJOSCAddress::HJOSCAddress(std::string_view text) : ascii_(HJOSCDataUtilities::isASCII(text)) {
-    address_.append(text.data(), text.data() + text.size());
-}
-
 void HJOSCAddress::setAddress(std::string_view text) {
     // Through a fresh copy: `text` may lie in our own.
     SmallVector<char, kInlineLength> copy;

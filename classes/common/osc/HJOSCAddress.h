@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/osc/HJOSCDataUtilities.h"
 #include "common/osc/SmallVector.h"
 #include "platform/Bytes.h"
 
@@ -26,7 +27,9 @@ public:
     // components give the empty text.
     static std::shared_ptr<HJOSCAddress> addressWithArray(const std::vector<std::string>& components);
 
-    explicit HJOSCAddress(std::string_view text);
+    explicit HJOSCAddress(std::string_view text) : ascii_(HJOSCDataUtilities::isASCII(text)) {
+        address_.append(text.data(), text.data() + text.size());
+    }
 
     std::string_view address() const { return {address_.data(), address_.size()}; }
     void setAddress(std::string_view text);

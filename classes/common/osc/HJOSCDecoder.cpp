@@ -262,12 +262,6 @@ bool decodeBundle(ByteView data, HJOSCBundle& bundle, Failure& failure) {
 
 }  // namespace
 
-const HJOSCPacket* HJOSCDecoder::Packet::get() const {
-    if (message_) return &*message_;
-    if (bundle_) return &*bundle_;
-    return nullptr;
-}
-
 std::unique_ptr<HJOSCPacket> HJOSCDecoder::Packet::release() && {
     if (message_) return std::make_unique<HJOSCMessage>(std::move(*message_));
     if (bundle_) return std::make_unique<HJOSCBundle>(std::move(*bundle_));

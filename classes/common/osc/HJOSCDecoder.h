@@ -52,7 +52,11 @@ public:
     public:
         Packet() {}  // user-provided: the room of the optionals is never zeroed
         explicit operator bool() const { return get() != nullptr; }
-        const HJOSCPacket* get() const;
+        const HJOSCPacket* get() const {
+            if (message_) return &*message_;
+            if (bundle_) return &*bundle_;
+            return nullptr;
+        }
         const HJOSCPacket& operator*() const { return *get(); }
         const HJOSCPacket* operator->() const { return get(); }
         // The packet moved to the heap; null for none.
