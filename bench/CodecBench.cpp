@@ -154,14 +154,14 @@ std::vector<Datagram> datagrams() {
 // For timing: touches each address and value.
 struct Checksum {
     std::uint64_t sum = 0;
-    void address(const char* text) { sum += static_cast<unsigned char>(text[1]); }
+    void address(std::string_view text) { sum += static_cast<unsigned char>(text[1]); }
     void value(char type, std::uint32_t bits) { sum = sum * 31 + static_cast<unsigned char>(type) + bits; }
 };
 
 // For the check: everything, in order.
 struct Recording {
     std::vector<Message> messages;
-    void address(const char* text) { messages.push_back({text, {}}); }
+    void address(std::string_view text) { messages.push_back({std::string(text), {}}); }
     void value(char type, std::uint32_t bits) {
         if (!messages.empty()) messages.back().values.push_back({type, bits});
     }
@@ -174,7 +174,7 @@ struct Velto {
 
     template <typename Sink>
     static void visit(const velto::HJOSCMessage& message, Sink& sink) {
-        sink.address(message.address().address().c_str());
+        sink.address(message.address().address());
         for (const velto::HJOSCArgument& argument : message.attachedObjects()) {
             switch (argument.type()) {
                 case 'i': sink.value('i', static_cast<std::uint32_t>(argument.intValue())); break;
@@ -185,25 +185,11 @@ struct Velto {
     }
 
     template <typename Sink>
-    static void visit(const velto::HJOSCBundle& bundle, Sink& sink) {
-        for (const auto& element : bundle.attachedObjects()) {
-            if (const auto* message = element.asMessage()) {
-                visit(*message, sink);
-            } else {
-                visit(*element.asBundle(), sink);
-            }
-        }
-    }
-
-    template <typename Sink>
     static bool decode(const Datagram& datagram, Sink& sink) {
-        const auto packet = velto::HJOSCDecoder::decodeData(datagram.bytes);
+        velto::HJOSCDecoder::Failure failure{};
+        const auto packet = velto::HJOSCDecoder::decode(datagram.bytes, failure);
         if (!packet) return false;
-        if (const auto* message = packet->asMessage()) {
-            visit(*message, sink);
-        } else {
-            visit(*packet->asBundle(), sink);
-        }
+        for (const velto::HJOSCMessage& message : velto::HJOSCBundle::messagesOf(*packet)) visit(message, sink);
         return true;
     }
 
@@ -225,15 +211,14 @@ struct Velto {
             message.appendPacketizedData(buffer);
             return buffer;
         }
-        auto bundle = std::make_shared<velto::HJOSCBundle>(kDate);
-        bundle->reserveObjects(datagram.messages.size());
-        for (const auto& message : datagram.messages) attachValues(bundle->attachMessage(message.address), message);
-        for (int level = 1; level < datagram.depth; ++level) {
-            auto outer = std::make_shared<velto::HJOSCBundle>(kDate);
-            outer->attachObject(std::move(bundle));
-            bundle = std::move(outer);
-        }
-        bundle->appendPacketizedData(buffer);
+        velto::HJOSCBundle bundle(kDate);
+        const auto levels = static_cast<std::size_t>(datagram.depth - 1);
+        bundle.reserveObjects(datagram.messages.size(), levels);
+        // The nested bundles, built in place: each begins before the messages.
+        const auto start = bundle.nestedStart();
+        for (const auto& message : datagram.messages) attachValues(bundle.attachMessage(message.address), message);
+        for (std::size_t level = 0; level < levels; ++level) bundle.closeNested(start, kDate);
+        bundle.appendPacketizedData(buffer);
         return buffer;
     }
 };

@@ -270,7 +270,8 @@ void VeltoController::buildControls() {
 void VeltoController::dispatchRawPacket(ByteView data) { dispatchRawPacketFromPort(data, 0); }
 
 void VeltoController::dispatchRawPacketFromPort(ByteView data, std::uint16_t port) {
-    auto packet = HJOSCDecoder::decodeData(data);
+    HJOSCDecoder::Failure failure = HJOSCDecoder::Failure::none;
+    const auto packet = HJOSCDecoder::decode(data, failure);
     if (!Log::isVerbose()) {
         processPacket(packet.get());
         return;
@@ -286,9 +287,10 @@ void VeltoController::dispatchRawPacketFromPort(ByteView data, std::uint16_t por
 
 void VeltoController::processPacket(const HJOSCPacket* packet) {
     if (packet == nullptr) return;
-    if (const HJOSCMessage* message = packet->asMessage()) {
-        const std::string& address = message->address().address();
-        const auto& arguments = message->attachedObjects();
+    // Depth-first, in order, within this call; the time tag is ignored.
+    for (const HJOSCMessage& message : HJOSCBundle::messagesOf(*packet)) {
+        const std::string_view address = message.address().address();
+        const auto arguments = message.attachedObjects();
         bool used = false;
         // Prefix tests, the video app's first: "/stagevuex" is the video app's too.
         if (hasPrefix(address, kStagevuePrefix)) {
@@ -296,16 +298,11 @@ void VeltoController::processPacket(const HJOSCPacket* packet) {
         } else if (hasPrefix(address, kMonomePrefix)) {
             used = processMonomeAtAddressWithArguments(address, arguments);
         }
-        if (receivingPort_) HJOSCTrafficLog::logReceived(*receivingPort_, *message, !used);
-        return;
-    }
-    if (const auto* bundle = dynamic_cast<const HJOSCBundle*>(packet)) {
-        // Depth-first, in order, within this call; the time tag is ignored.
-        for (const auto& element : bundle->attachedObjects()) processPacket(element.get());
+        if (receivingPort_) HJOSCTrafficLog::logReceived(*receivingPort_, message, !used);
     }
 }
 
-bool VeltoController::processMonomeAtAddressWithArguments(const std::string& address,
+bool VeltoController::processMonomeAtAddressWithArguments(std::string_view address,
                                                           std::span<const HJOSCArgument> arguments) {
     if (!hasPrefix(address, kPressPrefix) || arguments.size() != 3) return false;
     const std::int32_t x = arguments[0].intValue();
@@ -338,7 +335,7 @@ void VeltoController::noteHeardFromVideoApp() {
     lastHeardFromVideoApp_ = now;
 }
 
-bool VeltoController::processStagevueAtAddressWithArguments(const std::string& address,
+bool VeltoController::processStagevueAtAddressWithArguments(std::string_view address,
                                                             std::span<const HJOSCArgument> arguments) {
     noteHeardFromVideoApp();
     if (arguments.empty()) return false;

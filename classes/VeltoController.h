@@ -91,9 +91,9 @@ public:
     static void greetVideoApp();
 
     // Each returns whether the input did anything (false: ignored).
-    bool processStagevueAtAddressWithArguments(const std::string& address,
+    bool processStagevueAtAddressWithArguments(std::string_view address,
                                                std::span<const HJOSCArgument> arguments);
-    bool processMonomeAtAddressWithArguments(const std::string& address,
+    bool processMonomeAtAddressWithArguments(std::string_view address,
                                              std::span<const HJOSCArgument> arguments);
     void processPacket(const HJOSCPacket* packet);
     // A datagram that arrived on a listener bound to `port` (for the log).

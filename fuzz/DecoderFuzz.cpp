@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/osc/HJOSCBundle.h"
@@ -29,10 +30,10 @@ using velto::HJOSCPacket;
     std::abort();
 }
 
-bool isCanonicalText(const std::string& text) { return text.find('\0') == std::string::npos; }
+bool isCanonicalText(std::string_view text) { return text.find('\0') == std::string::npos; }
 
 bool isCanonicalMessage(const velto::HJOSCMessage& message) {
-    const std::string& address = message.address().address();
+    const std::string_view address = message.address().address();
     if (!isCanonicalText(address) || (!address.empty() && address.front() == '#')) return false;
     for (const auto& argument : message.attachedObjects()) {
         if (argument.type() == 's' && !isCanonicalText(argument.stringValue())) return false;
@@ -41,15 +42,20 @@ bool isCanonicalMessage(const velto::HJOSCMessage& message) {
 }
 
 bool encodesCanonically(const HJOSCPacket& packet) {
-    std::vector<const HJOSCPacket*> pending{&packet};
+    for (const auto& message : velto::HJOSCBundle::messagesOf(packet)) {
+        if (!isCanonicalMessage(message)) return false;
+    }
+    // A nested bundle without elements is written as an element of size 0,
+    // which reads back as no element at all.
+    std::vector<velto::HJOSCBundle::Element> pending;
+    if (const auto* bundle = packet.asBundle()) pending = bundle->attachedObjects();
     while (!pending.empty()) {
-        const HJOSCPacket* current = pending.back();
+        const auto element = std::move(pending.back());
         pending.pop_back();
-        if (const auto* message = current->asMessage()) {
-            if (!isCanonicalMessage(*message)) return false;
-        } else if (const auto* bundle = current->asBundle()) {
-            if (bundle->attachedObjects().empty()) return false;
-            for (const auto& element : bundle->attachedObjects()) pending.push_back(element.get());
+        if (const auto* bundle = element.asBundle()) {
+            auto inner = bundle->attachedObjects();
+            if (inner.empty()) return false;
+            for (auto& nested : inner) pending.push_back(std::move(nested));
         }
     }
     return true;

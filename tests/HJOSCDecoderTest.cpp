@@ -277,14 +277,14 @@ TEST(HJOSCDeepNestingTest, DeepestNestingThatFitsDecodesEncodesPrintsAndDies) {
     ASSERT_GT(bytes.size() + 20, kMaxDatagram);  // one level more would not fit
     auto packet = decode(bytes);
     ASSERT_NE(packet, nullptr);
-    std::size_t depth = 0;
-    const HJOSCPacket* current = packet.get();
-    for (; current->asBundle(); current = current->asBundle()->attachedObjects().front().get()) ++depth;
-    EXPECT_EQ(depth, kDepth);
-    EXPECT_EQ(intsOf(*current), (Ints{42}));
     EXPECT_EQ(packet->packetizedData(), bytes);
     const std::string text = packet->stringRepresentation();
+    std::size_t depth = 0;
+    for (auto at = text.find("BUNDLE:"); at != std::string::npos; at = text.find("BUNDLE:", at + 1)) ++depth;
+    EXPECT_EQ(depth, kDepth);
     EXPECT_EQ(text.rfind("address:/deepest"), text.find("address:/deepest"));
+    ASSERT_EQ(HJOSCBundle::messagesOf(*packet).size(), 1u);
+    EXPECT_EQ(intsOf(HJOSCBundle::messagesOf(*packet)[0]), (Ints{42}));
     packet.reset();
     Failure failure = Failure::none;  // and a fault at the bottom abandons it all
     EXPECT_EQ(HJOSCDecoder::decodeData(nested(kDepth, truncated(kLed, 30)), failure), nullptr);
@@ -294,14 +294,12 @@ TEST(HJOSCDeepNestingTest, DeepestNestingThatFitsDecodesEncodesPrintsAndDies) {
 TEST(HJOSCDeepNestingTest, BundlesNestedFarDeeperThanADatagramAllowsNeedNoStack) {
     constexpr std::size_t kLevels = 100000;
     auto outermost = std::make_shared<HJOSCBundle>(Date{0.5});
-    HJOSCBundle* current = outermost.get();
+    outermost->attachObject(*decode(kLed)->asMessage());
     for (std::size_t level = 1; level < kLevels; ++level) {
-        auto inner = std::make_shared<HJOSCBundle>(Date{0.5});
-        HJOSCBundle* next = inner.get();
-        current->attachObject(std::move(inner));
-        current = next;
+        HJOSCBundle outer(Date{0.5});
+        outer.attachObject(std::move(*outermost));
+        *outermost = std::move(outer);
     }
-    current->attachObject(*decode(kLed)->asMessage());
     const auto encoded = outermost->packetizedData();
     ASSERT_TRUE(encoded.has_value());
     EXPECT_EQ(encoded->size(), kLevels * 20 + kLed.size());

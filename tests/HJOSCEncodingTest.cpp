@@ -131,6 +131,17 @@ TEST(HJOSCDataUtilitiesTest, TimeTagsOfUnwritableDatesAreStillEightBytes) {
 
 // --- Addresses and arguments -----------------------------------------------------
 
+TEST(HJOSCAddressTest, LongTextsOutgrowTheInlineRoomAndSurviveBeingSetFromThemselves) {
+    const std::string text = "/" + std::string(60, 'a');
+    HJOSCAddress address(text);
+    HJOSCAddress copy = address;
+    copy.setAddress(copy.address().substr(1));
+    EXPECT_EQ(address.address(), text);
+    EXPECT_EQ(copy.address(), std::string(60, 'a'));
+    address.setAddress(address.address().substr(50));
+    EXPECT_EQ(address.address(), "aaaaaaaaaaa");
+}
+
 TEST(HJOSCAddressTest, ComponentsAreJoinedWithLeadingSlashes) {
     EXPECT_EQ(HJOSCAddress::addressWithArray({"monome", "led"})->address(), "/monome/led");
     EXPECT_EQ(HJOSCAddress::addressWithArray({})->packetizedData(), hex("00 00 00 00"));
@@ -256,6 +267,18 @@ TEST(HJOSCBundleEncodingTest, BundleWithoutElementsHasNoEncodingAndIsWrittenAsSi
     HJOSCBundle outer(Date{0.5});
     outer.attachObject(std::make_shared<HJOSCBundle>(Date{1.0}));
     EXPECT_EQ(outer.packetizedData(), concat({kBundleHead, hex("00 00 00 00")}));
+    // An empty bundle inside another and two empty ones side by side stay apart.
+    HJOSCBundle holder(Date{0.5});
+    holder.attachObject(HJOSCBundle(Date{0.5}));
+    HJOSCBundle nestedEmpty(Date{0.5});
+    nestedEmpty.attachObject(holder);
+    outer.attachObject(HJOSCBundle(Date{1.0}));
+    const Bytes nestedBytes = concat({kBundleHead, hex("00 00 00 14"), kBundleHead, hex("00 00 00 00")});
+    const Bytes siblingBytes = concat({kBundleHead, hex("00 00 00 00 00 00 00 00")});
+    EXPECT_EQ(nestedEmpty.packetizedData(), nestedBytes);
+    EXPECT_EQ(outer.packetizedData(), siblingBytes);
+    EXPECT_EQ(nestedEmpty.attachedObjects().size(), 1u);
+    EXPECT_EQ(outer.attachedObjects().size(), 2u);
 }
 
 TEST(HJOSCBundleEncodingTest, NestedBundlesCarryTheirOwnSizesAndTimeTags) {

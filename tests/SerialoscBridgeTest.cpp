@@ -51,7 +51,7 @@ std::shared_ptr<HJOSCBundle> bundle(std::vector<std::shared_ptr<HJOSCPacket>> el
 
 std::string text(const HJOSCPacket& packet) {
     if (const HJOSCMessage* m = packet.asMessage()) {
-        std::string line = m->address().address();
+        std::string line(m->address().address());
         for (const HJOSCArgument& argument : m->attachedObjects()) {
             line += ' ';
             line += argument.type() == 's' ? argument.stringValue()

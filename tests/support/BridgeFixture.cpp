@@ -65,18 +65,16 @@ std::vector<SentLight> joined(std::initializer_list<std::vector<SentLight>> part
 namespace {
 
 void flattenInto(Traffic& traffic, const HJOSCPacket& packet, bool toVideo) {
-    if (const HJOSCMessage* message = packet.asMessage()) {
-        const auto& address = message->address().address();
-        const auto& arguments = message->attachedObjects();
+    for (const HJOSCMessage& message : HJOSCBundle::messagesOf(packet)) {
+        const std::string address(message.address().address());
+        const auto& arguments = message.attachedObjects();
         if (toVideo && arguments.size() == 1 && arguments[0].type() == 'f') {
             traffic.values.push_back({address, arguments[0].floatValue()});
-        } else if (!toVideo && address == "/monome/led" && message->typeTagString() == ",iii") {
+        } else if (!toVideo && address == "/monome/led" && message.typeTagString() == ",iii") {
             traffic.lights.push_back({arguments[0].intValue(), arguments[1].intValue(), arguments[2].intValue()});
         } else {
-            traffic.other.push_back(address + message->typeTagString());
+            traffic.other.push_back(address + message.typeTagString());
         }
-    } else if (const auto* bundle = dynamic_cast<const HJOSCBundle*>(&packet)) {
-        for (const auto& element : bundle->attachedObjects()) flattenInto(traffic, *element, toVideo);
     }
 }
 

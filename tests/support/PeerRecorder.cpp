@@ -17,21 +17,17 @@ namespace {
 constexpr std::uint32_t kLoopbackAddress = 0x7F000001;
 
 void flatten(Recording& recording, const HJOSCPacket& packet, Recording::TimePoint arrived) {
-    if (const HJOSCMessage* message = packet.asMessage()) {
-        const auto& address = message->address().address();
-        const auto& arguments = message->attachedObjects();
+    for (const HJOSCMessage& message : HJOSCBundle::messagesOf(packet)) {
+        const std::string address(message.address().address());
+        const auto& arguments = message.attachedObjects();
         if (arguments.size() == 1 && arguments[0].type() == 'f') {
             recording.values.push_back({address, arguments[0].floatValue(), arrived});
-        } else if (address == "/monome/led" && message->typeTagString() == ",iii") {
+        } else if (address == "/monome/led" && message.typeTagString() == ",iii") {
             recording.lights.push_back(
                 {arguments[0].intValue(), arguments[1].intValue(), arguments[2].intValue(), arrived});
         } else {
             recording.otherAddresses.push_back(address);
         }
-        return;
-    }
-    if (const auto* bundle = dynamic_cast<const HJOSCBundle*>(&packet)) {
-        for (const auto& element : bundle->attachedObjects()) flatten(recording, *element, arrived);
     }
 }
 

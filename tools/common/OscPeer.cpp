@@ -84,19 +84,7 @@ void OscPeer::dispatchRawPacket(ByteView data) {
 }
 
 void OscPeer::deliver(const HJOSCPacket& top) {
-    // Depth-first with a list of our own, so that deep nesting costs no stack.
-    std::vector<const HJOSCPacket*> pending{&top};
-    while (!pending.empty()) {
-        const HJOSCPacket* packet = pending.back();
-        pending.pop_back();
-        if (const HJOSCMessage* message = packet->asMessage()) {
-            onMessage_(*message);
-        } else if (const HJOSCBundle* bundle = packet->asBundle()) {
-            const auto& elements = bundle->attachedObjects();
-            for (auto it = elements.rbegin(); it != elements.rend(); ++it)
-                pending.push_back(it->get());
-        }
-    }
+    for (const HJOSCMessage& message : HJOSCBundle::messagesOf(top)) onMessage_(message);
 }
 
 std::optional<double> OscPeer::numberValue(const HJOSCArgument& argument) {

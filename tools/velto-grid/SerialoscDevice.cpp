@@ -42,7 +42,7 @@ std::optional<SerialoscDevice::Endpoint> SerialoscDevice::application() const {
 }
 
 SerialoscDevice::Output SerialoscDevice::processDiscoveryMessage(const HJOSCMessage& message) {
-    const std::string& address = message.address().address();
+    const std::string address(message.address().address());
     const auto to = endpointAt(message.attachedObjects());
     if (!to) return take();
     if (address == "/serialosc/list") {
@@ -60,7 +60,7 @@ SerialoscDevice::Output SerialoscDevice::processDiscoveryMessage(const HJOSCMess
 
 SerialoscDevice::Output SerialoscDevice::processDeviceMessage(const HJOSCMessage& message) {
     if (!plugged_) return take();
-    const std::string& address = message.address().address();
+    const std::string address(message.address().address());
     const auto arguments = message.attachedObjects();
     if (address == "/sys/port") {
         if (const auto port = integerAt(arguments, 0)) {

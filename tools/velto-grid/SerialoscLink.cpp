@@ -109,18 +109,8 @@ void SerialoscLink::receive(ByteView data, bool discovery) {
     const auto packet = HJOSCDecoder::decodeData(data);
     if (!packet) return;
     // Bundles are taken apart in order, nested ones depth-first.
-    std::vector<const HJOSCPacket*> pending{packet.get()};
-    while (!pending.empty()) {
-        const HJOSCPacket* next = pending.back();
-        pending.pop_back();
-        if (const HJOSCMessage* message = next->asMessage()) {
-            deliver(discovery ? device_->processDiscoveryMessage(*message)
-                              : device_->processDeviceMessage(*message));
-        } else if (const HJOSCBundle* bundle = next->asBundle()) {
-            const auto& elements = bundle->attachedObjects();
-            for (auto it = elements.rbegin(); it != elements.rend(); ++it)
-                pending.push_back(it->get());
-        }
+    for (const HJOSCMessage& message : HJOSCBundle::messagesOf(*packet)) {
+        deliver(discovery ? device_->processDiscoveryMessage(message) : device_->processDeviceMessage(message));
     }
 }
 

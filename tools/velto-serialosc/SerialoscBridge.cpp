@@ -15,8 +15,6 @@ namespace {
 // Bundles for the grid are kept within what the project's sender sends in one
 // datagram: some systems refuse larger ones, and a refused bundle is lost whole.
 constexpr std::size_t kMaxBundleSize = HJOSCSender::kMaxBundleSize;
-constexpr std::size_t kBundleHeadSize = 16;  // "#bundle" and the time tag
-constexpr std::size_t kElementSizeField = 4;
 
 // A coordinate, state or port: 'i' as it is, 'f' when it is a whole number
 // (liblo-based senders may send floats); none for anything else: a key at
@@ -74,24 +72,6 @@ std::shared_ptr<HJOSCMessage> makeMessage(const std::string& address,
     return message;
 }
 
-// Every message of a packet in order, nested bundles depth-first, with a list
-// of our own rather than recursion: one datagram can nest thousands deep.
-template <typename Visit>
-void forEachMessage(const HJOSCPacket& top, Visit visit) {
-    std::vector<const HJOSCPacket*> pending{&top};
-    while (!pending.empty()) {
-        const HJOSCPacket* packet = pending.back();
-        pending.pop_back();
-        if (const HJOSCMessage* message = packet->asMessage()) {
-            visit(*message);
-        } else if (const HJOSCBundle* bundle = packet->asBundle()) {
-            const auto& elements = bundle->attachedObjects();
-            for (auto it = elements.rbegin(); it != elements.rend(); ++it)
-                pending.push_back(it->get());
-        }
-    }
-}
-
 // Arcs are served by serialosc too, as "monome arc 4" and the like; they have
 // no keys to press.
 bool isArc(const std::string& type) { return type.find("arc") != std::string::npos; }
@@ -137,9 +117,8 @@ SerialoscBridge::Output SerialoscBridge::processGridPacket(const HJOSCPacket& pa
     const bool fromSerialosc =
         from == Ipv4Endpoint{kHostAddress, static_cast<std::uint16_t>(config_.serialoscPort)};
     std::vector<std::shared_ptr<HJOSCMessage>> presses;
-    forEachMessage(packet, [&](const HJOSCMessage& message) {
+    for (const HJOSCMessage& message : HJOSCBundle::messagesOf(packet))
         processGridMessage(message, fromSerialosc, presses);
-    });
     emitGroup(Destination::velto, packet, std::move(presses));
     return take();
 }
@@ -147,26 +126,26 @@ SerialoscBridge::Output SerialoscBridge::processGridPacket(const HJOSCPacket& pa
 SerialoscBridge::Output SerialoscBridge::processVeltoPacket(const HJOSCPacket& packet) {
     std::vector<std::shared_ptr<HJOSCMessage>> lights;
     const std::string setAddress = prefix_ + "/grid/led/set";
-    forEachMessage(packet, [&](const HJOSCMessage& message) {
-        if (message.address().address() != kLightAddress) return;
+    for (const HJOSCMessage& message : HJOSCBundle::messagesOf(packet)) {
+        if (message.address().address() != kLightAddress) continue;
         const auto light = triple(message.attachedObjects());
-        if (!light) return;
+        if (!light) continue;
         const bool lit = light->state != 0;
         // Cells beyond the 8x8 are not Velto's: nothing to keep, nothing to show.
-        if (!lights_.set(light->x, light->y, lit)) return;
+        if (!lights_.set(light->x, light->y, lit)) continue;
         // Kept while no grid listens; the redraw shows it when one does.
-        if (state_ != State::ready) return;
+        if (state_ != State::ready) continue;
         lights.push_back(makeMessage(setAddress, {HJOSCArgument::withInt(light->x),
                                                   HJOSCArgument::withInt(light->y),
                                                   HJOSCArgument::withInt(lit ? 1 : 0)}));
-    });
+    }
     emitGroup(Destination::device, packet, std::move(lights));
     return take();
 }
 
 void SerialoscBridge::processGridMessage(const HJOSCMessage& message, bool fromSerialosc,
                                          std::vector<std::shared_ptr<HJOSCMessage>>& presses) {
-    const std::string& address = message.address().address();
+    const std::string address(message.address().address());
     const auto& arguments = message.attachedObjects();
 
     if (!prefix_.empty() && address == prefix_ + "/grid/key") {
@@ -441,22 +420,11 @@ void SerialoscBridge::emitGroup(Destination to, const HJOSCPacket& source,
         for (auto& message : messages) emit(to, std::move(message));
         return;
     }
-    std::shared_ptr<HJOSCBundle> bundle;
-    std::size_t size = 0;
-    for (auto& message : messages) {
-        const std::size_t element = kElementSizeField + message->encodedSize();
-        if (bundle && size + element > kMaxBundleSize) {
-            emit(to, std::move(bundle));
-            bundle.reset();
-        }
-        if (!bundle) {
-            bundle = std::make_shared<HJOSCBundle>(incoming->timeStamp());
-            size = kBundleHeadSize;
-        }
-        bundle->attachObject(std::move(*message));
-        size += element;
-    }
-    emit(to, std::move(bundle));
+    std::vector<HJOSCMessage> contents;
+    contents.reserve(messages.size());
+    for (auto& message : messages) contents.push_back(std::move(*message));
+    for (HJOSCBundle& part : HJOSCBundle::pack(contents, incoming->timeStamp(), kMaxBundleSize))
+        emit(to, std::make_shared<HJOSCBundle>(std::move(part)));
 }
 
 void SerialoscBridge::notice(std::string text) { output_.notices.push_back(std::move(text)); }

@@ -112,7 +112,7 @@ void VideoApp::sendReports(const std::vector<VideoReport>& reports) {
 }
 
 void VideoApp::receive(const HJOSCMessage& message) {
-    const std::string& address = message.address().address();
+    const std::string address(message.address().address());
     const auto span = message.attachedObjects();
     const std::vector<HJOSCArgument> arguments(span.begin(), span.end());
     status_.lastReceived = OscPeer::describe(address, arguments);

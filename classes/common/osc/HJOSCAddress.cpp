@@ -18,12 +18,12 @@ std::shared_ptr<HJOSCAddress> HJOSCAddress::addressWithArray(
     return std::make_shared<HJOSCAddress>(text);
 }
 
-HJOSCAddress::HJOSCAddress(std::string_view text)
-    : address_(text), ascii_(HJOSCDataUtilities::isASCII(text)) {}
-
 void HJOSCAddress::setAddress(std::string_view text) {
-    address_.assign(text);
+    // Through a fresh copy: `text` may lie in our own.
+    SmallVector<char, kInlineLength> copy;
+    copy.append(text.data(), text.data() + text.size());
     ascii_ = HJOSCDataUtilities::isASCII(text);
+    address_ = std::move(copy);
 }
 
 void HJOSCAddress::appendPacketizedData(Bytes& out) const {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -21,8 +22,6 @@ using Utilities = HJOSCDataUtilities;
 // Positions inside one buffer. 64 bits wide, so that adding a 32-bit size to
 // a position can never overflow, whatever the datagram says.
 using Position = std::uint64_t;
-
-constexpr std::size_t kBundleHeadSize = 16;
 
 // The positions of the public readers: signed 32-bit, compared as unsigned.
 Position widen(std::int32_t position) { return static_cast<std::uint32_t>(position); }
@@ -132,18 +131,20 @@ bool readArguments(ByteView data, std::string_view tags, Position end, HJOSCMess
     return true;
 }
 
-std::unique_ptr<HJOSCMessage> decodeMessage(ByteView data, Failure& failure) {
+// The message in `data`, made by make(address): false, with `failure` set,
+// when there is none.
+template <typename Make>
+bool decodeMessage(ByteView data, Make&& make, Failure& failure) {
     std::string_view address;
     std::string_view tags;
     Position end = 0;
-    if (!readMessageHead(data, address, tags, end, failure)) return nullptr;
-    auto message = std::make_unique<HJOSCMessage>(address);
-    if (!readArguments(data, tags, end, *message)) {
+    if (!readMessageHead(data, address, tags, end, failure)) return false;
+    if (!readArguments(data, tags, end, make(address))) {
         failure = Failure::malformed;
-        return nullptr;
+        return false;
     }
     failure = Failure::none;
-    return message;
+    return true;
 }
 
 // Reads the size field at `position` and the element behind it, and moves
@@ -165,48 +166,83 @@ bool hasNextElement(ByteView bundle, Position position) { return position + 1 < 
 // The time stamp in a bundle's head (at least 16 bytes).
 Date timeStampOf(ByteView head) { return Utilities::dateFromNTPTimestamp(head.subspan(8, 8)); }
 
-// Room for the elements that the bundle in `data` seems to hold: they are
-// then made in place, in one allocation for all the messages of the bundle.
-void reserveElements(HJOSCBundle& bundle, ByteView data) {
+// The same, remembering the last time tag read: nested bundles mostly share
+// one, and it is then not converted afresh at each of thousands of levels.
+class TimeStamps {
+public:
+    Date of(ByteView head) {
+        std::uint64_t tag;
+        std::memcpy(&tag, head.data() + 8, 8);
+        if (!read_ || tag != tag_) {
+            date_ = timeStampOf(head);
+            tag_ = tag;
+            read_ = true;
+        }
+        return date_;
+    }
+
+private:
+    std::uint64_t tag_ = 0;
+    Date date_;
+    bool read_ = false;
+};
+
+// The number of elements that the bundle in `data` seems to hold.
+std::size_t elementCount(ByteView data) {
     std::size_t count = 0;
     ByteView element;
-    for (Position position = kBundleHeadSize;
+    for (Position position = HJOSCBundle::kHeadSize;
          hasNextElement(data, position) && nextElement(data, position, element);) {
         if (!element.empty()) ++count;
     }
-    bundle.reserveObjects(count);
+    return count;
 }
 
-std::unique_ptr<HJOSCBundle> decodeBundle(ByteView data, Failure& failure) {
+bool decodeBundle(ByteView data, HJOSCBundle& bundle, Failure& failure) {
     failure = Failure::malformed;
-    if (data.size() < kBundleHeadSize) return nullptr;
+    // Positions are kept in 32 bits: far more than any datagram holds.
+    if (data.size() < HJOSCBundle::kHeadSize || data.size() > 0xFFFFFFFFu) return false;
+    // A bundle being read: its bytes are [head, end) of `data`. Offsets, so
+    // that the list of outer bundles, thousands long at worst, stays small.
     struct Level {
-        HJOSCBundle* bundle;
-        ByteView data;
-        Position position;
+        std::uint32_t head;
+        std::uint32_t end;
+        std::uint32_t position;                // of its next element
+        HJOSCBundle::NestedStart start;  // where its elements begin in `bundle`
     };
     std::vector<Level> outer;  // the bundles that `level` is nested in
-    auto root = std::make_unique<HJOSCBundle>(timeStampOf(data));
-    reserveElements(*root, data);
-    Level level{root.get(), data, kBundleHeadSize};
+    TimeStamps timeStamps;
+    bundle.setTimeStamp(timeStamps.of(data));
+    // Room for the outermost messages: they are made in place, in one allocation.
+    bundle.reserveObjects(elementCount(data));
+    Level level{0, static_cast<std::uint32_t>(data.size()), HJOSCBundle::kHeadSize, {}};
     for (;;) {
-        if (!hasNextElement(level.data, level.position)) {
+        const ByteView levelData = data.subspan(level.head, level.end - level.head);
+        Position position = level.position - level.head;
+        if (!hasNextElement(levelData, position)) {
             if (outer.empty()) break;
+            bundle.closeNested(level.start, timeStamps.of(levelData));
             level = outer.back();
             outer.pop_back();
             continue;
         }
         ByteView element;
-        if (!nextElement(level.data, level.position, element)) return nullptr;
+        if (!nextElement(levelData, position, element)) return false;
+        level.position = static_cast<std::uint32_t>(level.head + position);
         if (element.empty()) continue;  // no packet: left out
         if (element[0] == '#') {
-            if (element.size() < kBundleHeadSize) return nullptr;
-            auto nested = std::make_shared<HJOSCBundle>(timeStampOf(element));
-            reserveElements(*nested, element);
-            HJOSCBundle* inner = nested.get();
-            level.bundle->attachObject(std::move(nested));
+            if (element.size() < HJOSCBundle::kHeadSize) return false;
+            if (outer.empty()) {
+                // Each level takes at least 20 bytes: room for the deepest
+                // nesting, and for every nested bundle, at once.
+                const std::size_t most = data.size() / 20;
+                outer.reserve(most);
+                bundle.reserveObjects(0, most);
+            }
             outer.push_back(level);
-            level = Level{inner, element, kBundleHeadSize};
+            const auto head = static_cast<std::uint32_t>(element.data() - data.data());
+            level = Level{head, static_cast<std::uint32_t>(head + element.size()),
+                          static_cast<std::uint32_t>(head + HJOSCBundle::kHeadSize), bundle.nestedStart()};
             continue;
         }
         std::string_view address;
@@ -214,17 +250,38 @@ std::unique_ptr<HJOSCBundle> decodeBundle(ByteView data, Failure& failure) {
         Position end = 0;
         Failure elementFailure = Failure::none;
         if (!readMessageHead(element, address, tags, end, elementFailure)) {
-            if (elementFailure == Failure::malformed) return nullptr;
+            if (elementFailure == Failure::malformed) return false;
             continue;  // no packet: left out
         }
         // Made in place; should its arguments be unreadable, the whole datagram goes.
-        if (!readArguments(element, tags, end, level.bundle->attachMessage(address))) return nullptr;
+        if (!readArguments(element, tags, end, bundle.attachMessage(address))) return false;
     }
     failure = Failure::none;
-    return root;
+    return true;
 }
 
 }  // namespace
+
+std::unique_ptr<HJOSCPacket> HJOSCDecoder::Packet::release() && {
+    if (message_) return std::make_unique<HJOSCMessage>(std::move(*message_));
+    if (bundle_) return std::make_unique<HJOSCBundle>(std::move(*bundle_));
+    return nullptr;
+}
+
+HJOSCDecoder::Packet HJOSCDecoder::decode(ByteView data, Failure& failure) {
+    Packet packet;
+    if (data.empty()) {
+        failure = Failure::noPacket;
+    } else if (data[0] == '#') {
+        if (!decodeBundle(data, packet.bundle_.emplace(), failure)) packet.bundle_.reset();
+    } else {
+        const auto make = [&packet](std::string_view address) -> HJOSCMessage& {
+            return packet.message_.emplace(address);
+        };
+        if (!decodeMessage(data, make, failure)) packet.message_.reset();
+    }
+    return packet;
+}
 
 std::unique_ptr<HJOSCPacket> HJOSCDecoder::decodeData(ByteView data) {
     Failure failure = Failure::none;
@@ -232,20 +289,23 @@ std::unique_ptr<HJOSCPacket> HJOSCDecoder::decodeData(ByteView data) {
 }
 
 std::unique_ptr<HJOSCPacket> HJOSCDecoder::decodeData(ByteView data, Failure& failure) {
-    if (data.empty()) {
-        failure = Failure::noPacket;
-        return nullptr;
-    }
-    if (data[0] == '#') return decodeBundle(data, failure);
-    return decodeMessage(data, failure);
+    return decode(data, failure).release();
 }
 
 std::unique_ptr<HJOSCBundle> HJOSCDecoder::decodeRawBundle(ByteView data, Failure& failure) {
-    return decodeBundle(data, failure);
+    auto bundle = std::make_unique<HJOSCBundle>();
+    if (!decodeBundle(data, *bundle, failure)) return nullptr;
+    return bundle;
 }
 
 std::unique_ptr<HJOSCMessage> HJOSCDecoder::decodeRawMessage(ByteView data, Failure& failure) {
-    return decodeMessage(data, failure);
+    std::unique_ptr<HJOSCMessage> message;
+    const auto make = [&message](std::string_view address) -> HJOSCMessage& {
+        message = std::make_unique<HJOSCMessage>(address);
+        return *message;
+    };
+    if (!decodeMessage(data, make, failure)) return nullptr;
+    return message;
 }
 
 std::optional<HJOSCArgument> HJOSCDecoder::argumentFromData(ByteView data, std::int32_t start,

@@ -34,19 +34,44 @@
 #include <string>
 
 #include "common/osc/HJOSCArgument.h"
+#include "common/osc/HJOSCBundle.h"
+#include "common/osc/HJOSCMessage.h"
 #include "platform/Bytes.h"
 
 namespace velto {
-
-class HJOSCBundle;
-class HJOSCMessage;
-class HJOSCPacket;
 
 class HJOSCDecoder {
 public:
     HJOSCDecoder() = delete;
 
     enum class Failure { none, noPacket, malformed };
+
+    // A decoded packet held by value, so that decoding needs no allocation
+    // of its own: a message, a bundle, or none. Used like a pointer to it.
+    class Packet {
+    public:
+        Packet() {}  // user-provided: the room of the optionals is never zeroed
+        explicit operator bool() const { return get() != nullptr; }
+        const HJOSCPacket* get() const {
+            if (message_) return &*message_;
+            if (bundle_) return &*bundle_;
+            return nullptr;
+        }
+        const HJOSCPacket& operator*() const { return *get(); }
+        const HJOSCPacket* operator->() const { return get(); }
+        // The packet moved to the heap; null for none.
+        std::unique_ptr<HJOSCPacket> release() &&;
+
+    private:
+        friend class HJOSCDecoder;
+        // At most one of them.
+        std::optional<HJOSCMessage> message_;
+        std::optional<HJOSCBundle> bundle_;
+    };
+
+    // None for "no packet" and for "malformed"; `failure` says which, and
+    // is none on success.
+    static Packet decode(ByteView data, Failure& failure);
 
     // Null for "no packet" and for "malformed".
     static std::unique_ptr<HJOSCPacket> decodeData(ByteView data);

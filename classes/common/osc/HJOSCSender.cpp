@@ -16,11 +16,6 @@ namespace velto {
 
 namespace {
 
-// "#bundle\0" and the 8-byte time tag in front of the elements.
-constexpr std::size_t kBundleHeadSize = 16;
-// Each element of a bundle is preceded by its 4-byte size.
-constexpr std::size_t kElementSizeField = 4;
-
 bool isAscii(const std::string& text) {
     return std::all_of(text.begin(), text.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -80,10 +75,10 @@ bool HJOSCSender::sendOSCPacket(const HJOSCPacket& packet) {
 void HJOSCSender::addOSCMessage(HJOSCMessage message) {
     if (!mainBundle_) {
         mainBundle_ = HJOSCBundle::bundleWithTimestamp(loop_.clock().date());
-        pendingSize_ = kBundleHeadSize;
+        pendingSize_ = HJOSCBundle::kHeadSize;
         armFlush();
     }
-    pendingSize_ += kElementSizeField + message.encodedSize();
+    pendingSize_ += HJOSCBundle::kElementSizeField + message.encodedSize();
     mainBundle_->attachObject(std::move(message));
     if (pendingSize_ > kMaxPendingSize) {
         sendMainBundle();
@@ -120,28 +115,8 @@ void HJOSCSender::armFlush() {
 }
 
 void HJOSCSender::sendSplit(const HJOSCBundle& bundle) {
-    // Greedy packing in message order: each part takes messages while it stays
-    // within kMaxBundleSize; a message too big for any part goes alone.
-    std::shared_ptr<HJOSCBundle> part;
-    std::size_t partSize = 0;
-    Bytes element;
-    for (const auto& packet : bundle.attachedObjects()) {
-        element.clear();
-        packet->appendPacketizedData(element);
-        const std::size_t elementSize = kElementSizeField + element.size();
-        if (part && partSize + elementSize > kMaxBundleSize) {
-            sendOSCPacket(*part);
-            part.reset();
-        }
-        if (!part) {
-            part = HJOSCBundle::bundleWithTimestamp(bundle.timeStamp());
-            partSize = kBundleHeadSize;
-        }
-        part->attachObject(packet);
-        partSize += elementSize;
-    }
-    if (part) {
-        sendOSCPacket(*part);
+    for (const HJOSCBundle& part : HJOSCBundle::pack(bundle.messages(), bundle.timeStamp(), kMaxBundleSize)) {
+        sendOSCPacket(part);
     }
 }
 

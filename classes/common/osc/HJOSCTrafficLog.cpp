@@ -44,16 +44,6 @@ void appendArgument(std::string& line, const HJOSCArgument& argument) {
     }
 }
 
-void logSentPacket(const std::string& prefix, const HJOSCPacket& packet) {
-    if (const HJOSCMessage* message = packet.asMessage()) {
-        Log::message(prefix + HJOSCTrafficLog::describeMessage(*message));
-    } else if (const auto* bundle = dynamic_cast<const HJOSCBundle*>(&packet)) {
-        for (const auto& element : bundle->attachedObjects()) {
-            if (element.get() != nullptr) logSentPacket(prefix, *element);
-        }
-    }
-}
-
 }  // namespace
 
 std::string HJOSCTrafficLog::describeMessage(const HJOSCMessage& message) {
@@ -80,7 +70,8 @@ void HJOSCTrafficLog::logUndecodable(std::uint16_t port, std::size_t size) {
 }
 
 void HJOSCTrafficLog::logSent(std::uint16_t port, const HJOSCPacket& packet) {
-    logSentPacket("SEND " + std::to_string(port) + ": ", packet);
+    const std::string prefix = "SEND " + std::to_string(port) + ": ";
+    for (const HJOSCMessage& message : HJOSCBundle::messagesOf(packet)) Log::message(prefix + describeMessage(message));
 }
 
 }  // namespace velto
