@@ -133,7 +133,7 @@ std::vector<Datagram> datagrams() {
     for (int n = 0; n < 56; ++n) lights56.push_back(led(n % 8, 7 - n / 8, n % 2));
     std::vector<Message> speedsAndLights;
     for (int layer = 1; layer <= 8; ++layer) {
-        speedsAndLights.push_back({"/stagevue/layer/media/speed/" + std::to_string(layer), {f(12.5f * layer)}});
+        speedsAndLights.push_back({"/stagevue/layer/media/speed/" + std::to_string(layer), {f(12.5f * static_cast<float>(layer))}});
     }
     for (int n = 0; n < 24; ++n) speedsAndLights.push_back(led(n % 8, n / 8, 1));
     const Message deepest{"/deepest", {i(42)}};

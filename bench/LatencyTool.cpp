@@ -239,7 +239,7 @@ struct Distribution {
     }
     double at(double q) const {
         if (sorted.empty()) return NAN;
-        return sorted[static_cast<std::size_t>(q * static_cast<double>(sorted.size() - 1) + 0.5)];
+        return sorted[static_cast<std::size_t>(std::lround(q * static_cast<double>(sorted.size() - 1)))];
     }
     double mean() const {
         double sum = 0;

@@ -321,7 +321,8 @@ TEST_F(VeltoEndToEnd, FaderPressSendsRisingLevelsEvery25MillisecondsAndDrawsTheB
     std::set<int> barHeights;
     int previousHeight = 0;
     for (std::size_t tick = 0; tick < levels.size(); ++tick) {
-        const std::vector<Light> frame(lights.begin() + 3 * tick, lights.begin() + 3 * tick + 3);
+        const auto first = lights.begin() + static_cast<std::ptrdiff_t>(3 * tick);
+        const std::vector<Light> frame(first, first + 3);
         const int height = frame[0].state + frame[1].state + frame[2].state;
         EXPECT_EQ(frame, faderColumn(3, height)) << "tick " << tick;
         EXPECT_GE(height, previousHeight) << "tick " << tick;
@@ -407,7 +408,7 @@ TEST_F(VeltoEndToEnd, MalformedDatagramsChangeNothingAndTheNextPressStillWorks) 
         hiddenPress.substr(0, 32),                                                // two of three integers
         oscString("/monome/press") + oscString(",is") + int32(1) + "abcd",        // unterminated string
         oscString("/monome/press") + "iii" + std::string(13, '\x01'),             // no type tags
-        std::string("\xff\xfe\x00\x01 garbage", 13),
+        std::string("\xff\xfe\x00\x01 garbage\0", 13),
         std::string(),
     };
     for (const auto port : {veltoGridPort_, veltoVideoPort_}) {

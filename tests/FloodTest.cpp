@@ -37,8 +37,8 @@ constexpr auto kLimit = 5000ms;
 // builds pay several times as much per allocation; ThreadSanitizer's memory
 // says nothing about velto's, so its build checks everything but memory. A
 // second flood must find that memory already there.
-constexpr std::int64_t kAllowedGrowthKiB = test::kAddressSanitizer ? 64 * 1024 : 24 * 1024;
-constexpr std::int64_t kAllowedRegrowthKiB = 8 * 1024;
+constexpr std::int64_t kAllowedGrowthKiB = test::kAddressSanitizer ? std::int64_t{64} * 1024 : std::int64_t{24} * 1024;
+constexpr std::int64_t kAllowedRegrowthKiB = std::int64_t{8} * 1024;
 
 Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 

@@ -81,7 +81,7 @@ protected:
         } else if (kind < 60) {
             touchFader(column, 4 + static_cast<std::int32_t>(random(3)), 0);
         } else if (kind < 75) {
-            deliver(test::pressBytes(column, static_cast<std::int32_t>(random(4)), random(2)));
+            deliver(test::pressBytes(column, static_cast<std::int32_t>(random(4)), static_cast<std::int32_t>(random(2))));
         } else if (kind < 90) {
             const bool toFader = random(2) == 0;
             const std::string address = toFader ? kFaderAddresses[random(8)] : kSliderAddresses[random(4)];

@@ -124,7 +124,7 @@ bool SerialoscDevice::drawLights(const std::string& address,
             integerAt(arguments, 1) != 0)
             return true;
         for (int y = 0; y < GridState::kSize; ++y) {
-            const auto row = integerAt(arguments, static_cast<std::size_t>(2 + y));
+            const auto row = integerAt(arguments, 2 + static_cast<std::size_t>(y));
             if (!row) continue;
             for (int x = 0; x < GridState::kSize; ++x)
                 output_.lights.push_back({{x, y}, (*row >> x & 1) != 0});
