@@ -66,6 +66,7 @@ for (let i = 0; i < samples; i++) {
 latencies.sort((a, b) => a - b);
 const at = q => latencies[Math.min(latencies.length - 1, Math.floor(q * latencies.length))].toFixed(2);
 console.log(`value in to light drawn on the page, ${samples} samples: p50 ${at(0.5)} ms, p99 ${at(0.99)} ms, max ${at(1)} ms`);
+await idle(running.child.pid, "a page open, nothing changing");
 await browser.close();
 await idle(running.child.pid, "web port on, after the page closed");
 

@@ -81,8 +81,14 @@ struct WebServer::Impl : std::enable_shared_from_this<WebServer::Impl> {
     ~Impl() {
         watch.reset();
         timer.reset();
+        // On a loop that is not its own, lws finishes destroying as its libuv
+        // handles close, in later runs of the loop, and then clears `context`.
         if (context != nullptr) lws_context_destroy(context);
-        // lws closes its libuv handles; the closes complete in these runs.
+        for (int run = 0; context != nullptr && run < 100; ++run) uv_run(&uvLoop, UV_RUN_NOWAIT);
+        // Whatever handle is still open is closed, so that the loop lets go of
+        // its descriptors.
+        uv_walk(&uvLoop, [](uv_handle_t* handle, void*) { if (!uv_is_closing(handle)) uv_close(handle, nullptr); },
+                nullptr);
         uv_run(&uvLoop, UV_RUN_NOWAIT);
         uv_loop_close(&uvLoop);
     }
@@ -103,6 +109,7 @@ struct WebServer::Impl : std::enable_shared_from_this<WebServer::Impl> {
         info.fd_limit_per_thread = kMaxDescriptors;
         info.max_http_header_data = 1024;
         info.user = this;
+        info.pcontext = &context;
         context = lws_create_context(&info);
         if (context == nullptr) return false;
         vhost = lws_create_vhost(context, &info);
