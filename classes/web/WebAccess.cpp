@@ -23,7 +23,17 @@ bool WebAccess::admits(std::string_view expectedToken, std::string_view givenTok
         constexpr std::string_view kScheme = "http://";
         if (!origin.starts_with(kScheme) || host.empty() || origin.substr(kScheme.size()) != host) return false;
     }
-    if (expectedToken.empty()) return true;
+    if (expectedToken.empty()) {
+        // Without a token only a name of this machine is let in: a site whose
+        // own name was made to point here (DNS rebinding) is refused.
+        std::string_view name = host;
+        if (name.starts_with('[')) {
+            name = name.substr(1, name.find(']') == std::string_view::npos ? name.size() : name.find(']') - 1);
+        } else if (const auto colon = name.rfind(':'); colon != std::string_view::npos) {
+            name = name.substr(0, colon);
+        }
+        return isLoopback(name);
+    }
     // Every character compared, so that the time taken tells nothing of how
     // much of a guess was right.
     if (givenToken.size() != expectedToken.size()) return false;

@@ -3,8 +3,9 @@
 // Who may open the page and its socket. On loopback anyone on this machine
 // may; beyond it, a request must carry the access token made at start
 // ("?token=..."). Either way a socket opened by a page from another site (its
-// Origin names another host) is refused, so that a web site open in a browser
-// on this machine cannot play the grid. Pure functions; any thread.
+// Origin names another host) is refused, and without a token the request must
+// name this machine as its Host, so that a web site open in a browser on this
+// machine cannot play the grid. Pure functions; any thread.
 
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@ struct WebAccess {
 
     // Whether a request is let in. `expectedToken` empty: no token needed.
     // `origin` empty: the request did not name one (not a browser page).
+    // `host`: the request's Host header, "NAME[:PORT]" or "[IPv6][:PORT]".
     static bool admits(std::string_view expectedToken, std::string_view givenToken, std::string_view origin,
                        std::string_view host);
 
