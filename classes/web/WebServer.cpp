@@ -81,10 +81,15 @@ struct WebServer::Impl : std::enable_shared_from_this<WebServer::Impl> {
     ~Impl() {
         watch.reset();
         timer.reset();
-        // On a loop that is not its own, lws finishes destroying as its libuv
-        // handles close, in later runs of the loop, and then clears `context`.
-        if (context != nullptr) lws_context_destroy(context);
-        for (int run = 0; context != nullptr && run < 100; ++run) uv_run(&uvLoop, UV_RUN_NOWAIT);
+        // On a loop that is not its own, lws destroys in two calls: the first
+        // closes its libuv handles, which the loop then completes; the second
+        // frees the rest and clears `context`.
+        if (context != nullptr) {
+            lws_context_destroy(context);
+            for (int run = 0; run < 100 && uv_run(&uvLoop, UV_RUN_NOWAIT) != 0; ++run) {
+            }
+            if (context != nullptr) lws_context_destroy(context);
+        }
         // Whatever handle is still open is closed, so that the loop lets go of
         // its descriptors.
         uv_walk(&uvLoop, [](uv_handle_t* handle, void*) { if (!uv_is_closing(handle)) uv_close(handle, nullptr); },

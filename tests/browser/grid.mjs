@@ -93,7 +93,14 @@ try {
 } finally {
   if (browser) await browser.close();
   if (running) {
+    // Quits cleanly, every resource given back (the sanitizers' builds check).
+    const exited = new Promise(done => running.child.on("exit", done));
     running.child.kill("SIGTERM");
+    const code = running.child.exitCode ?? await exited;
+    if (code !== 0) {
+      console.error("FAILED: velto exited " + code + ": " + running.log());
+      failed = true;
+    }
     fs.rmSync(running.home, { recursive: true, force: true });
   }
   video.close();
