@@ -68,6 +68,7 @@ struct WebServer::Impl : std::enable_shared_from_this<WebServer::Impl> {
     std::uint64_t activity = 0;  // lws callbacks so far
     static constexpr int kMaxRounds = 16;
     bool servicing = false;
+    bool loopReady = false;
     std::unique_ptr<ReadableWatch> watch;
     std::unique_ptr<Timer> timer;
 
@@ -75,12 +76,13 @@ struct WebServer::Impl : std::enable_shared_from_this<WebServer::Impl> {
         : runLoop(loop), settings(std::move(s)), onPress(std::move(press)) {
         page.resize(LWS_PRE);
         page.insert(page.end(), pageText.begin(), pageText.end());
-        uv_loop_init(&uvLoop);
+        loopReady = uv_loop_init(&uvLoop) == 0;
     }
 
     ~Impl() {
         watch.reset();
         timer.reset();
+        if (!loopReady) return;
         // On a loop that is not its own, lws destroys in two calls: the first
         // closes its libuv handles, which the loop then completes; the second
         // frees the rest and clears `context`.
@@ -99,6 +101,7 @@ struct WebServer::Impl : std::enable_shared_from_this<WebServer::Impl> {
     }
 
     bool listen() {
+        if (!loopReady) return false;
         protocols[0] = {"http", httpCallback, 0, 0, 0, this, 0};
         protocols[1] = {kSubprotocol, socketCallback, sizeof(Session), kMaxFrame, 0, this, 0};
         void* foreignLoops[] = {&uvLoop};
