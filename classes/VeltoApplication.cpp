@@ -16,6 +16,8 @@
 #include "platform/RunLoop.h"
 #include "platform/SettingsStore.h"
 #include "platform/Terminal.h"
+#include "web/GridMirror.h"
+#include "web/WebAccess.h"
 
 namespace velto {
 
@@ -34,6 +36,24 @@ void logCannotRun(const char* reason) {
 }
 
 int runBridge(const VeltoOptions& options);
+
+// The browser grid when the settings ask for one ("webPort" 1 to 65535); none
+// when off or when it cannot start (logged: the bridge runs on without it).
+std::unique_ptr<GridMirror> startGridMirror(RunLoop& loop, SettingsStore& settings, VeltoController& controller,
+                                            const std::string& host) {
+    const auto port = settings.integerForKey("webPort");
+    if (port < 1 || port > 65535) return nullptr;
+    WebServer::Settings web{host, static_cast<std::uint16_t>(port), {}};
+    if (!WebAccess::isLoopback(host)) {
+        auto token = WebAccess::makeToken();
+        if (!token) {
+            Log::message("web: no access token (the system's randomness cannot be read): not serving");
+            return nullptr;
+        }
+        web.token = std::move(*token);
+    }
+    return GridMirror::start(loop, controller, std::move(web));
+}
 
 }  // namespace
 
@@ -82,6 +102,10 @@ int runBridge(const VeltoOptions& options) {
     for (const auto& [key, port] : options.ports) settings.setIntegerForKey(port, key);
 
     auto controller = std::make_shared<VeltoController>(settings, mainLoop);
+    std::unique_ptr<GridMirror> mirror;
+    const auto fullStartLine = [&] {
+        return startLine(settings, *controller) + (mirror ? "; page " + mirror->pageAddress() : "");
+    };
     // Started from a terminal, a SIGHUP that finds the terminal gone is its
     // hang-up (a closed window, tmux kill-session): quit, as terminal programs
     // do. Any other SIGHUP, and every one without a terminal (systemd), reloads.
@@ -95,15 +119,17 @@ int runBridge(const VeltoOptions& options) {
         } else if (signal == SIGHUP) {
             settings.reload();
             controller->reloadPorts();
-            Log::message(startLine(settings, *controller));
+            Log::message(fullStartLine());
         } else {
             mainLoop.stop();
         }
     });
     controller->awakeFromNib();
-    Log::message(startLine(settings, *controller));
+    mirror = startGridMirror(mainLoop, settings, *controller, options.webHost);
+    Log::message(fullStartLine());
     mainLoop.run();
 
+    mirror.reset();  // stops observing the controller
     controller.reset();  // stops the listeners and flushes the senders, in order
     return 0;
 }

@@ -308,6 +308,7 @@ bool VeltoController::processMonomeAtAddressWithArguments(std::string_view addre
     const std::int32_t x = arguments[0].intValue();
     const std::int32_t y = arguments[1].intValue();
     const std::int32_t state = arguments[2].intValue();
+    if (lightObserver_ != nullptr) lightObserver_->stateMayHaveChanged();
     // The grid counts rows from the top, the controls from the bottom. Done in
     // unsigned arithmetic: the same bits as 7 - y in 32 bits, without overflow.
     const std::uint32_t column = static_cast<std::uint32_t>(x);
@@ -338,6 +339,7 @@ void VeltoController::noteHeardFromVideoApp() {
 bool VeltoController::processStagevueAtAddressWithArguments(std::string_view address,
                                                             std::span<const HJOSCArgument> arguments) {
     noteHeardFromVideoApp();
+    if (lightObserver_ != nullptr) lightObserver_->stateMayHaveChanged();
     if (arguments.empty()) return false;
     const HJOSCArgument& last = arguments.back();
     if (hasPrefix(address, kLayerNumberPrefix)) {
@@ -370,6 +372,7 @@ void VeltoController::sendMessageWithAddress(std::string_view address) {
 
 void VeltoController::sendMessageWithAddressAndValue(std::string_view address, float value) {
     if (sharedController == nullptr) return;
+    if (sharedController->lightObserver_ != nullptr) sharedController->lightObserver_->stateMayHaveChanged();
     HJOSCMessage message(address);
     message.attachArgument(HJOSCArgument::withFloat(value));
     sharedController->endpoints_->sendToVideoApp(std::move(message));
@@ -377,6 +380,7 @@ void VeltoController::sendMessageWithAddressAndValue(std::string_view address, f
 
 void VeltoController::setLightAtXAndYWithState(std::uint32_t x, std::uint32_t y, std::int8_t state) {
     if (sharedController == nullptr) return;
+    if (sharedController->lightObserver_ != nullptr) sharedController->lightObserver_->lightSent(x, 7u - y, state);
     HJOSCMessage message(kLightAddress);
     message.attachArgument(HJOSCArgument::withInt(static_cast<std::int32_t>(x)));
     message.attachArgument(HJOSCArgument::withInt(static_cast<std::int32_t>(7u - y)));

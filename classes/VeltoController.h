@@ -33,6 +33,7 @@
 #include "platform/Clock.h"
 #include "platform/SettingsStore.h"
 #include "ui/VTControl.h"
+#include "web/LightObserver.h"
 
 namespace velto {
 
@@ -107,6 +108,11 @@ public:
     // Column x and grid row y (from the bottom); the grid gets row 7 - y.
     static void setLightAtXAndYWithState(std::uint32_t x, std::uint32_t y, std::int8_t state);
 
+    // Told of every light sent and of other changes a mirror shows; null: none.
+    void setLightObserver(LightObserver* observer) { lightObserver_ = observer; }
+    bool videoAppAnswered() const { return videoAppAnswered_; }
+    bool gridHeardFrom() const { return gridHeardFrom_; }
+
     // The first controller to wake up; cleared when it is destroyed.
     static VeltoController* sharedVeltoController();
 
@@ -132,6 +138,7 @@ private:
     std::optional<Instant> lastHeardFromVideoApp_;
     bool videoAppAnswered_ = false;
     bool gridHeardFrom_ = false;
+    LightObserver* lightObserver_ = nullptr;
 };
 
 }  // namespace velto

@@ -38,6 +38,9 @@ std::string VeltoOptions::usage() {
            "                              else ~/.config/velto/settings)\n")
 #endif
            + portUsageLines() +
+           "  --web-port N                serve the grid in the browser on this port (0: off, the default)\n"
+           "  --web-host ADDRESS          address the browser grid listens on (default 127.0.0.1; any\n"
+           "                              other needs the access token printed at start)\n"
            "  --verbose                   log every message received and sent, one line each\n"
            "  --help                      show this help and exit\n"
            "  --version                   show the version and exit\n"
@@ -62,6 +65,19 @@ VeltoOptions VeltoOptions::parse(std::span<const char* const> arguments) {
             const auto path = scanner.takeValue();
             if (!path || path->empty()) return failedOptions<VeltoOptions>("option --settings needs a file name");
             options.settingsPath = std::string(*path);
+            continue;
+        }
+        if (argument == "--web-host") {
+            const auto host = scanner.takeValue();
+            if (!host || host->empty()) return failedOptions<VeltoOptions>("option --web-host needs an address");
+            options.webHost = std::string(*host);
+            continue;
+        }
+        if (argument == "--web-port") {
+            int number = 0;
+            if (const Status taken = scanner.takeNumber(0, 65535, kPortWording, number); !taken.ok())
+                return failedOptions<VeltoOptions>(taken.error());
+            options.ports.emplace_back("webPort", number);
             continue;
         }
         const auto port = std::ranges::find_if(

@@ -24,6 +24,7 @@ struct VeltoOptions {
     // Settings keys with the values to store before start-up, in command-line order.
     std::vector<std::pair<std::string, std::int32_t>> ports;
     bool verbose = false;
+    std::string webHost = "127.0.0.1";  // where the browser grid listens (its port: "webPort")
 
     static VeltoOptions parse(std::span<const char* const> arguments);  // without argv[0]
     static std::string usage();

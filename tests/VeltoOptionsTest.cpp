@@ -34,6 +34,7 @@ TEST(VeltoOptionsTest, AcceptedOptionsGiveTheirActionSettingsPathPortsInOrderAnd
          "", {{"monomeListenPort", 9000}, {"stagevueSendPort", 7000}, {"monomeListenPort", 65535}}, false},
         {{"--stagevue-listen-port", "1", "--monome-send-port=8081"}, Action::run, "",
          {{"stagevueListenPort", 1}, {"monomeSendPort", 8081}}, false},
+        {{"--web-port", "0", "--web-port=8090"}, Action::run, "", {{"webPort", 0}, {"webPort", 8090}}, false},
         {{"--help", "--bogus"}, Action::help, "", {}, false},
         {{"--version"}, Action::version, "", {}, false},
     };
@@ -45,7 +46,9 @@ TEST(VeltoOptionsTest, AcceptedOptionsGiveTheirActionSettingsPathPortsInOrderAnd
         EXPECT_EQ(options.settingsPath, c.settingsPath);
         EXPECT_EQ(options.ports, c.ports);
         EXPECT_EQ(options.verbose, c.verbose);
+        EXPECT_EQ(options.webHost, "127.0.0.1");
     }
+    EXPECT_EQ(parse({"--web-host", "0.0.0.0"}).webHost, "0.0.0.0");
 }
 
 TEST(VeltoOptionsTest, WrongOptionGivesAnErrorThatNamesTheProblem) {
@@ -65,6 +68,8 @@ TEST(VeltoOptionsTest, WrongOptionGivesAnErrorThatNamesTheProblem) {
         {{"--stagevue-send-port", "99999999999"}, "option --stagevue-send-port: '99999999999' is not a port number"},
         {{"--monome-send-port", "8081", "--monome-listen-port", "x"}, "option --monome-listen-port: 'x' is not a port number"},
         {{"--verbose=1"}, "option --verbose takes no value"},
+        {{"--web-port", "-1"}, "option --web-port: port -1 is outside 0 to 65535"},
+        {{"--web-host="}, "option --web-host needs an address"},
     };
     for (const auto& c : cases) {
         const auto options = parse(c.arguments);
@@ -77,7 +82,7 @@ TEST(VeltoOptionsTest, WrongOptionGivesAnErrorThatNamesTheProblem) {
 TEST(VeltoOptionsTest, UsageNamesEveryOption) {
     const auto usage = VeltoOptions::usage();
     for (const char* option : {"--settings", "--stagevue-send-port", "--stagevue-listen-port", "--monome-send-port",
-                               "--monome-listen-port", "--verbose", "--help", "--version"}) {
+                               "--monome-listen-port", "--web-port", "--web-host", "--verbose", "--help", "--version"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }

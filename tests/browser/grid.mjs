@@ -1,0 +1,109 @@
+// The grid in a real browser: Debian's chromium, headless, opens the page of a
+// Velto that talks to a fake video app, sees the cells Velto lights, presses a
+// cell with the pointer and sees the value reach the video app, and saves a
+// screenshot. Exits 77 (skipped) when chromium or node_modules are missing.
+//
+//   node grid.mjs VELTO_EXECUTABLE SCREENSHOT.png
+
+import dgram from "node:dgram";
+import fs from "node:fs";
+import path from "node:path";
+import { bound, chromium, chromiumFlags, decode, encode, freeTcpPort, freeUdpPort, startVelto, waitFor }
+  from "./peers.mjs";
+
+const [velto, screenshot] = process.argv.slice(2);
+let puppeteer;
+try {
+  puppeteer = (await import("puppeteer-core")).default;
+} catch {
+  console.log("skipped: no node_modules (npm ci in tests/browser)");
+  process.exit(77);
+}
+if (!fs.existsSync(chromium)) {
+  console.log("skipped: no " + chromium);
+  process.exit(77);
+}
+
+// The fake video app: four layers, opacity 4 full, media time of layer 1 halfway.
+const video = dgram.createSocket("udp4");
+const grid = dgram.createSocket("udp4");
+const ports = { videoPort: await bound(video), gridPort: await bound(grid), listenVideo: await freeUdpPort(),
+                listenGrid: await freeUdpPort(), webPort: await freeTcpPort() };
+const received = [];
+video.on("message", data => {
+  const messages = decode(data);
+  received.push(...messages);
+  if (!messages.some(m => m.address === "/stagevue/ping")) return;
+  for (const reply of [encode("/stagevue/layerNumber", { type: "i", value: 4 }),
+                       encode("/stagevue/layer/opacity/4", { type: "f", value: 100 }),
+                       encode("/stagevue/layer/media/time/1", { type: "f", value: 0.5 })])
+    video.send(reply, ports.listenVideo, "127.0.0.1");
+});
+
+let running;
+let browser;
+let failed = false;
+try {
+  running = await startVelto(velto, ports);
+  browser = await puppeteer.launch({ executablePath: chromium, headless: true, args: chromiumFlags,
+                                     userDataDir: path.join(running.home, "chromium") });
+  const page = await browser.newPage();
+  await page.setViewport({ width: 900, height: 560 });
+  await page.goto(running.page);
+  const lit = () => page.$$eval(".cell.lit", cells => cells.map(c => c.dataset.x + "," + c.dataset.y).sort().join(" "));
+  // The opacity 4 fader's column at its top and the halfway cell of layer 1's time row.
+  await waitFor("the lit cells", async () => (await lit()) === "0,4 0,5 0,6 4,3");
+  await waitFor("the video app heard from", () => page.$eval("#video", e => e.textContent === "heard from"));
+
+  // Press and release layer 4's time at column 6: the video app gets 0.75.
+  const box = await (await page.$('.cell[data-x="6"][data-y="0"]')).boundingBox();
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  await page.mouse.down();
+  await page.mouse.up();
+  await waitFor("the press at the video app",
+    () => received.some(m => m.address === "/stagevue/layer/media/time/4" && m.args[0] === 0.75));
+  await waitFor("the slider lit at the pressed cell", async () => (await lit()).includes("6,0"));
+  await page.screenshot({ path: screenshot });
+
+  // Bounds: with the page's own socket, 8 pages at most; a frame that is not a
+  // press closes that socket only.
+  const outcome = await page.evaluate(async () => {
+    const open = url => new Promise(done => {
+      const socket = new WebSocket(url, "velto-grid");
+      socket.onopen = () => done(socket);
+      socket.onerror = () => done(null);
+    });
+    const sockets = [];
+    for (let i = 0; i < 8; i++) sockets.push(await open("ws://" + location.host + "/"));
+    const closed = new Promise(done => { sockets[0].onclose = done; });
+    sockets[0].send("9,9,9");
+    await closed;
+    const reopened = await open("ws://" + location.host + "/");
+    const result = { opened: sockets.map(s => s !== null), reopened: reopened !== null,
+                     live: document.getElementById("link").textContent };
+    for (const socket of [...sockets, reopened]) if (socket) socket.close();
+    return JSON.stringify(result);
+  });
+  if (outcome !== JSON.stringify({ opened: [true, true, true, true, true, true, true, false], reopened: true, live: "live" }))
+    throw new Error("bounds: " + outcome);
+  console.log("ok: lit cells seen, press reached the video app, bounds held; screenshot " + screenshot);
+} catch (error) {
+  console.error("FAILED: " + error.message + "\nvelto said: " + (running ? running.log() : ""));
+  failed = true;
+} finally {
+  if (browser) await browser.close();
+  if (running) {
+    // Quits cleanly, every resource given back (the sanitizers' builds check).
+    const exited = new Promise(done => running.child.on("exit", done));
+    running.child.kill("SIGTERM");
+    const code = running.child.exitCode ?? await exited;
+    if (code !== 0) {
+      console.error("FAILED: velto exited " + code + ": " + running.log());
+      failed = true;
+    }
+    fs.rmSync(running.home, { recursive: true, force: true });
+  }
+  video.close();
+  grid.close();
+}
+process.exit(failed ? 1 : 0);
