@@ -29,7 +29,7 @@
 #include "common/osc/HJOSCSender.h"
 #include "PortTable.h"
 #include "VeltoEndpoints.h"
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 #include "platform/Clock.h"
 #include "platform/SettingsStore.h"
 #include "ui/VTControl.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 #include "support/Sanitizers.h"
 #include "support/VeltoProcess.h"
 

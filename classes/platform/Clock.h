@@ -9,7 +9,7 @@
 
 #include <chrono>
 
-#include "platform/Date.h"
+#include "common/Date.h"
 
 namespace velto {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 
 namespace velto {
 

@@ -18,7 +18,7 @@
 #include <memory>
 #include <optional>
 
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 #include "platform/Clock.h"
 
 namespace velto {

@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 
 namespace velto {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 
 namespace velto::test {
 

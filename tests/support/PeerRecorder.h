@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 #include "platform/Udp.h"
 
 namespace velto::test {

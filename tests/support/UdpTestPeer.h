@@ -9,7 +9,7 @@
 #include <functional>
 #include <optional>
 
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 #include "platform/RunLoop.h"
 #include "platform/Udp.h"
 

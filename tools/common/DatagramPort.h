@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 #include "platform/Udp.h"
 
 namespace velto {

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "common/osc/HJOSCListenerDelegate.h"
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 
 namespace velto::tools {
 

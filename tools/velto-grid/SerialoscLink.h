@@ -22,7 +22,7 @@
 #include "PacketRoute.h"
 #include "SerialoscDevice.h"
 #include "Status.h"
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 
 namespace velto {
 class HJOSCListener;

@@ -14,7 +14,7 @@
 #include "SerialoscBridge.h"
 #include "SerialoscOptions.h"
 #include "ToolShell.h"
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 
 namespace velto {
 class HJOSCListener;

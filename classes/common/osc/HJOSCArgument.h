@@ -19,7 +19,7 @@
 
 #include "common/osc/HJOSCDataUtilities.h"
 #include "common/osc/SmallVector.h"
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 
 namespace velto {
 

@@ -24,7 +24,7 @@
 
 #include "common/osc/HJOSCMessage.h"
 #include "common/osc/HJOSCPacket.h"
-#include "platform/Date.h"
+#include "common/Date.h"
 
 namespace velto {
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Bytes.h"
-#include "platform/Date.h"
+#include "common/Bytes.h"
+#include "common/Date.h"
 
 namespace velto {
 

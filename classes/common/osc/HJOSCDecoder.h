@@ -36,7 +36,7 @@
 #include "common/osc/HJOSCArgument.h"
 #include "common/osc/HJOSCBundle.h"
 #include "common/osc/HJOSCMessage.h"
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 
 namespace velto {
 

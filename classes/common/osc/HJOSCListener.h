@@ -25,7 +25,7 @@
 #include <string>
 
 #include "common/osc/HJOSCListenerDelegate.h"
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 #include "platform/Clock.h"
 #include "platform/Udp.h"
 

@@ -5,7 +5,7 @@
 // exactly the bytes received (possibly none). The view is valid during the
 // call only.
 
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 
 namespace velto {
 

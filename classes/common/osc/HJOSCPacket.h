@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 
 namespace velto {
 

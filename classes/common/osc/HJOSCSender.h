@@ -34,7 +34,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/Bytes.h"
+#include "common/Bytes.h"
 #include "platform/Clock.h"
 #include "platform/Udp.h"
 

@@ -1,4 +1,4 @@
-#include "platform/Date.h"
+#include "common/Date.h"
 
 #include <cmath>
 #include <cstdio>
