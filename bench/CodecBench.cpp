@@ -85,7 +85,8 @@ void putString(Bytes& out, std::string_view text) {
 }
 
 void putWord(Bytes& out, std::uint32_t word) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(word >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::uint8_t>(word >> shift));
 }
 
 Bytes handWritten(const Message& message) {
@@ -124,7 +125,8 @@ Datagram make(const char* name, int depth, std::vector<Message> messages) {
     std::vector<Bytes> elements;
     for (const auto& message : datagram.messages) elements.push_back(handWritten(message));
     datagram.bytes = handWrittenBundle(elements);
-    for (int level = 1; level < depth; ++level) datagram.bytes = handWrittenBundle({datagram.bytes});
+    for (int level = 1; level < depth; ++level)
+        datagram.bytes = handWrittenBundle({datagram.bytes});
     return datagram;
 }
 
@@ -133,7 +135,8 @@ std::vector<Datagram> datagrams() {
     for (int n = 0; n < 56; ++n) lights56.push_back(led(n % 8, 7 - n / 8, n % 2));
     std::vector<Message> speedsAndLights;
     for (int layer = 1; layer <= 8; ++layer) {
-        speedsAndLights.push_back({"/stagevue/layer/media/speed/" + std::to_string(layer), {f(12.5f * static_cast<float>(layer))}});
+        speedsAndLights.push_back({"/stagevue/layer/media/speed/" + std::to_string(layer),
+                                   {f(12.5f * static_cast<float>(layer))}});
     }
     for (int n = 0; n < 24; ++n) speedsAndLights.push_back(led(n % 8, n / 8, 1));
     const Message deepest{"/deepest", {i(42)}};
@@ -155,7 +158,9 @@ std::vector<Datagram> datagrams() {
 struct Checksum {
     std::uint64_t sum = 0;
     void address(std::string_view text) { sum += static_cast<unsigned char>(text[1]); }
-    void value(char type, std::uint32_t bits) { sum = sum * 31 + static_cast<unsigned char>(type) + bits; }
+    void value(char type, std::uint32_t bits) {
+        sum = sum * 31 + static_cast<unsigned char>(type) + bits;
+    }
 };
 
 // For the check: everything, in order.
@@ -177,9 +182,15 @@ struct Velto {
         sink.address(message.address().address());
         for (const velto::HJOSCArgument& argument : message.attachedObjects()) {
             switch (argument.type()) {
-                case 'i': sink.value('i', static_cast<std::uint32_t>(argument.intValue())); break;
-                case 'f': sink.value('f', std::bit_cast<std::uint32_t>(argument.floatValue())); break;
-                default: sink.value(argument.type(), 0); break;
+                case 'i':
+                    sink.value('i', static_cast<std::uint32_t>(argument.intValue()));
+                    break;
+                case 'f':
+                    sink.value('f', std::bit_cast<std::uint32_t>(argument.floatValue()));
+                    break;
+                default:
+                    sink.value(argument.type(), 0);
+                    break;
             }
         }
     }
@@ -189,16 +200,19 @@ struct Velto {
         velto::HJOSCDecoder::Failure failure{};
         const auto packet = velto::HJOSCDecoder::decode(datagram.bytes, failure);
         if (!packet) return false;
-        for (const velto::HJOSCMessage& message : velto::HJOSCBundle::messagesOf(*packet)) visit(message, sink);
+        for (const velto::HJOSCMessage& message : velto::HJOSCBundle::messagesOf(*packet))
+            visit(message, sink);
         return true;
     }
 
     static void attachValues(velto::HJOSCMessage& message, const Message& content) {
         for (const Value& value : content.values) {
             if (value.type == 'i') {
-                message.attachArgument(velto::HJOSCArgument::withInt(static_cast<std::int32_t>(value.bits)));
+                message.attachArgument(
+                    velto::HJOSCArgument::withInt(static_cast<std::int32_t>(value.bits)));
             } else {
-                message.attachArgument(velto::HJOSCArgument::withFloat(std::bit_cast<float>(value.bits)));
+                message.attachArgument(
+                    velto::HJOSCArgument::withFloat(std::bit_cast<float>(value.bits)));
             }
         }
     }
@@ -216,7 +230,8 @@ struct Velto {
         bundle.reserveObjects(datagram.messages.size(), levels);
         // The nested bundles, built in place: each begins before the messages.
         const auto start = bundle.nestedStart();
-        for (const auto& message : datagram.messages) attachValues(bundle.attachMessage(message.address), message);
+        for (const auto& message : datagram.messages)
+            attachValues(bundle.attachMessage(message.address), message);
         for (std::size_t level = 0; level < levels; ++level) bundle.closeNested(start, kDate);
         bundle.appendPacketizedData(buffer);
         return buffer;
@@ -232,11 +247,13 @@ struct Liblo {
     // liblo decodes bundles only in its server's dispatch: a server that is
     // never asked to receive, with one method for every message, which reports
     // to the sink of the decode that runs.
-    using Report = void (*)(void* sink, const char* path, const char* types, lo_arg** argv, int argc);
+    using Report = void (*)(void* sink, const char* path, const char* types, lo_arg** argv,
+                            int argc);
     static inline Report report = nullptr;
     static inline void* sink = nullptr;
 
-    static int method(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void*) {
+    static int method(const char* path, const char* types, lo_arg** argv, int argc, lo_message,
+                      void*) {
         report(sink, path, types, argv, argc);
         return 0;
     }
@@ -257,9 +274,15 @@ struct Liblo {
         into.address(path);
         for (int n = 0; n < argc; ++n) {
             switch (types[n]) {
-                case 'i': into.value('i', static_cast<std::uint32_t>(argv[n]->i)); break;
-                case 'f': into.value('f', std::bit_cast<std::uint32_t>(argv[n]->f)); break;
-                default: into.value(types[n], 0); break;
+                case 'i':
+                    into.value('i', static_cast<std::uint32_t>(argv[n]->i));
+                    break;
+                case 'f':
+                    into.value('f', std::bit_cast<std::uint32_t>(argv[n]->f));
+                    break;
+                default:
+                    into.value(types[n], 0);
+                    break;
             }
         }
     }
@@ -271,7 +294,8 @@ struct Liblo {
         sink = &to;
         Bytes& copy = scratch();  // liblo takes the bytes as writable
         copy.assign(datagram.bytes.begin(), datagram.bytes.end());
-        return lo_server_dispatch_data(dispatcher, copy.data(), copy.size()) == static_cast<int>(copy.size());
+        return lo_server_dispatch_data(dispatcher, copy.data(), copy.size()) ==
+               static_cast<int>(copy.size());
     }
 
     static Bytes& scratch() {
@@ -296,7 +320,8 @@ struct Liblo {
         std::size_t size = buffer.size();
         if (datagram.depth == 0) {
             lo_message message = build(datagram.messages.front());
-            lo_message_serialise(message, datagram.messages.front().address.c_str(), buffer.data(), &size);
+            lo_message_serialise(message, datagram.messages.front().address.c_str(), buffer.data(),
+                                 &size);
             lo_message_free(message);
             return ByteView(buffer).first(size);
         }
@@ -326,11 +351,18 @@ struct Oscpack {
     template <typename Sink>
     static void visit(const osc::ReceivedMessage& message, Sink& sink) {
         sink.address(message.AddressPattern());
-        for (auto argument = message.ArgumentsBegin(); argument != message.ArgumentsEnd(); ++argument) {
+        for (auto argument = message.ArgumentsBegin(); argument != message.ArgumentsEnd();
+             ++argument) {
             switch (argument->TypeTag()) {
-                case 'i': sink.value('i', static_cast<std::uint32_t>(argument->AsInt32Unchecked())); break;
-                case 'f': sink.value('f', std::bit_cast<std::uint32_t>(argument->AsFloatUnchecked())); break;
-                default: sink.value(argument->TypeTag(), 0); break;
+                case 'i':
+                    sink.value('i', static_cast<std::uint32_t>(argument->AsInt32Unchecked()));
+                    break;
+                case 'f':
+                    sink.value('f', std::bit_cast<std::uint32_t>(argument->AsFloatUnchecked()));
+                    break;
+                default:
+                    sink.value(argument->TypeTag(), 0);
+                    break;
             }
         }
     }
@@ -397,7 +429,8 @@ double timeDecode(const Datagram& datagram, long count) {
     for (long n = 0; n < count; ++n) Library::decode(datagram, sum);
     const auto stop = Clock::now();
     benchmark::DoNotOptimize(sum.sum);
-    return std::chrono::duration<double, std::nano>(stop - start).count() / static_cast<double>(count);
+    return std::chrono::duration<double, std::nano>(stop - start).count() /
+           static_cast<double>(count);
 }
 
 template <typename Library>
@@ -410,7 +443,8 @@ double timeEncode(const Datagram& datagram, long count) {
         benchmark::ClobberMemory();
     }
     const auto stop = Clock::now();
-    return std::chrono::duration<double, std::nano>(stop - start).count() / static_cast<double>(count);
+    return std::chrono::duration<double, std::nano>(stop - start).count() /
+           static_cast<double>(count);
 }
 
 template <typename Library>
@@ -489,8 +523,8 @@ int main(int argc, char** argv) {
                 Series& s = at(d, l, k);
                 s.valid = k == 0 ? library.decodesRight(all[d]) : library.encodesRight(all[d]);
                 if (!s.valid) {
-                    std::printf("%s %s %s wrongly: not timed\n", library.name, k == 0 ? "decodes" : "encodes",
-                                all[d].name);
+                    std::printf("%s %s %s wrongly: not timed\n", library.name,
+                                k == 0 ? "decodes" : "encodes", all[d].name);
                     if (l == 0) return 1;  // Velto must get every datagram right
                     continue;
                 }
@@ -523,7 +557,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::printf("median ns per datagram, %d interleaved rounds; ratio: Velto / fastest peer\n", rounds);
+    std::printf("median ns per datagram, %d interleaved rounds; ratio: Velto / fastest peer\n",
+                rounds);
     std::printf("%-26s", "datagram");
     for (const char* kind : {"decode", "encode"}) {
         for (const auto& library : libraries) std::printf(" %9s", library.name);
@@ -540,7 +575,8 @@ int main(int argc, char** argv) {
             for (std::size_t l = 0; l < libraries.size(); ++l) {
                 printCell(at(d, l, k));
                 const Series& s = at(d, l, k);
-                if (l > 0 && s.valid && (fastest == 0.0 || median(s.samples) < fastest)) fastest = median(s.samples);
+                if (l > 0 && s.valid && (fastest == 0.0 || median(s.samples) < fastest))
+                    fastest = median(s.samples);
                 if (l > 0 && s.valid && std::string_view(libraries[l].name) == "oscpack") {
                     worst[k] = std::max(worst[k], median(at(d, 0, k).samples) / median(s.samples));
                     compared[k] = true;

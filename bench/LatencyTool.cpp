@@ -80,8 +80,9 @@ const std::string kSlider1 = "/stagevue/layer/media/time/1";  // the grid's row 
 const std::string kSlider4 = "/stagevue/layer/media/time/4";  // the grid's row 0
 const std::string kOpacity1 = "/stagevue/layer/opacity/1";    // column 3, the grid's rows 4 to 6
 const std::vector<std::string> kFaderAddresses{
-    "/stagevue/layer/opacity/4",      "/stagevue/layer/opacity/3",      "/stagevue/layer/opacity/2",
-    "/stagevue/layer/opacity/1",      "/stagevue/layer/media/speed/4", "/stagevue/layer/media/speed/3",
+    "/stagevue/layer/opacity/4",     "/stagevue/layer/opacity/3",
+    "/stagevue/layer/opacity/2",     "/stagevue/layer/opacity/1",
+    "/stagevue/layer/media/speed/4", "/stagevue/layer/media/speed/3",
     "/stagevue/layer/media/speed/2", "/stagevue/layer/media/speed/1"};
 
 struct Options {
@@ -98,7 +99,8 @@ struct Options {
 
 [[noreturn]] void usage(const std::string& problem) {
     std::cerr << "velto-latency: " << problem
-              << "\nusage: velto-latency [--velto PATH] [--attach PID SSEND,SLISTEN,MSEND,MLISTEN] [--presses N]"
+              << "\nusage: velto-latency [--velto PATH] [--attach PID SSEND,SLISTEN,MSEND,MLISTEN] "
+                 "[--presses N]"
                  " [--fades N] [--flood N] [--idle-seconds S] [--soak-seconds S]"
                  " [idle] [latency] [fade] [flood] [soak] [abuse]\n";
     std::exit(2);
@@ -122,7 +124,8 @@ Options parse(int argc, char** argv) {
             std::istringstream ports(argv[++i]);
             char comma = 0;
             unsigned a = 0, b = 0, c = 0, d = 0;
-            if (!(ports >> a >> comma >> b >> comma >> c >> comma >> d)) usage("--attach needs PID and four ports");
+            if (!(ports >> a >> comma >> b >> comma >> c >> comma >> d))
+                usage("--attach needs PID and four ports");
             options.attachPorts = {static_cast<std::uint16_t>(a), static_cast<std::uint16_t>(b),
                                    static_cast<std::uint16_t>(c), static_cast<std::uint16_t>(d)};
         } else if (argument == "--presses") {
@@ -135,8 +138,8 @@ Options parse(int argc, char** argv) {
             options.idleSeconds = static_cast<int>(number(i));
         } else if (argument == "--soak-seconds") {
             options.soakSeconds = static_cast<int>(number(i));
-        } else if (argument == "idle" || argument == "latency" || argument == "fade" || argument == "flood" ||
-                   argument == "soak" || argument == "abuse") {
+        } else if (argument == "idle" || argument == "latency" || argument == "fade" ||
+                   argument == "flood" || argument == "soak" || argument == "abuse") {
             options.modes.push_back(argument);
         } else {
             usage("unknown argument " + argument);
@@ -157,7 +160,8 @@ public:
             pid_ = *options.attachPid;
             ports_ = options.attachPorts;
             ownVideo_ = std::make_unique<PeerRecorder>(ports_.stagevueSend);
-            ownGrid_ = std::make_unique<PeerRecorder>(ports_.monomeSend, PeerRecorder::Keep::countOnly);
+            ownGrid_ =
+                std::make_unique<PeerRecorder>(ports_.monomeSend, PeerRecorder::Keep::countOnly);
             video_ = ownVideo_.get();
             grid_ = ownGrid_.get();
         } else {
@@ -182,7 +186,8 @@ public:
             if (!status) {
                 std::cout << "\nvelto did not end on SIGTERM\n";
             } else if (!(*status == velto::test::ExitStatus::exitedWith(0))) {
-                std::cout << "\nvelto ended with " << *status << ":\n" << started_->process().transcript();
+                std::cout << "\nvelto ended with " << *status << ":\n"
+                          << started_->process().transcript();
             }
         }
     }
@@ -239,7 +244,8 @@ struct Distribution {
     }
     double at(double q) const {
         if (sorted.empty()) return NAN;
-        return sorted[static_cast<std::size_t>(std::lround(q * static_cast<double>(sorted.size() - 1)))];
+        return sorted[static_cast<std::size_t>(
+            std::lround(q * static_cast<double>(sorted.size() - 1)))];
     }
     double mean() const {
         double sum = 0;
@@ -268,7 +274,10 @@ void measureIdle(Subject& subject, int seconds, const std::string& when) {
     const double s = seconds;
     std::printf("idle (%s), over %d s:\n", when.c_str(), seconds);
     line("wake-ups/s, main thread (/proc/PID/status)",
-         fixed(static_cast<double>(after.mainThreadVoluntarySwitches - before.mainThreadVoluntarySwitches) / s, 2));
+         fixed(static_cast<double>(after.mainThreadVoluntarySwitches -
+                                   before.mainThreadVoluntarySwitches) /
+                   s,
+               2));
     line("wake-ups/s, all " + std::to_string(after.threads) + " threads",
          fixed(static_cast<double>(after.voluntarySwitches - before.voluntarySwitches) / s, 2));
     line("CPU time over the window (ms)", fixed(ms(after.cpuTime - before.cpuTime), 3));
@@ -308,8 +317,9 @@ void measureLatency(Subject& subject, int presses) {
         std::this_thread::sleep_for(std::chrono::microseconds(1000 + rng() % 10'000));
     }
     const Distribution d(latencies);
-    std::printf("latency, press sent to value datagram received at the video app's port, %zu presses:\n",
-                latencies.size());
+    std::printf(
+        "latency, press sent to value datagram received at the video app's port, %zu presses:\n",
+        latencies.size());
     line("p50 (ms)", fixed(d.at(0.50)));
     line("p99 (ms)", fixed(d.at(0.99)));
     line("max (ms)", fixed(d.at(1.0)));
@@ -339,7 +349,8 @@ void measureFade(Subject& subject, int fades) {
         subject.sendToMonome(velto::test::pressDatagram(3, row, 1));
         const bool ended = subject.video().waitFor(
             [&](const Recording& r) {
-                return !r.values.empty() && r.values.back().address == kOpacity1 && r.values.back().value == target;
+                return !r.values.empty() && r.values.back().address == kOpacity1 &&
+                       r.values.back().value == target;
             },
             10s);
         const auto values = subject.video().snapshot().valuesFor(kOpacity1);
@@ -353,7 +364,8 @@ void measureFade(Subject& subject, int fades) {
             intervals.push_back(d);
             slotDeviations.push_back(std::fabs(d - 10.0 * std::round(d / 10.0)));
             if (j + 2 < values.size()) {
-                spanDeviations.push_back(std::fabs(ms(values[j + 2].arrived - values[j].arrived) - 50.0));
+                spanDeviations.push_back(
+                    std::fabs(ms(values[j + 2].arrived - values[j].arrived) - 50.0));
             }
         }
         periods.push_back(ms(values.back().arrived - values.front().arrived) /
@@ -369,10 +381,12 @@ void measureFade(Subject& subject, int fades) {
         if (std::fabs(d - 20.0) < 2.0) ++near20;
         if (std::fabs(d - 30.0) < 2.0) ++near30;
     }
-    std::printf("fade ticks as received by the video app, %d fades, %zu intervals:\n", fades, intervals.size());
+    std::printf("fade ticks as received by the video app, %d fades, %zu intervals:\n", fades,
+                intervals.size());
     line("tick period over each fade, mean (ms)", fixed(period.mean()));
     line("interval p50 (ms)", fixed(i.at(0.5)));
-    line("intervals near 20 ms / near 30 ms", std::to_string(near20) + " / " + std::to_string(near30));
+    line("intervals near 20 ms / near 30 ms",
+         std::to_string(near20) + " / " + std::to_string(near30));
     line("two-tick span off 50 ms: p99 (ms)", fixed(span.at(0.99)));
     line("two-tick span off 50 ms: max (ms)", fixed(span.at(1.0)));
     line("interval off its 10 ms slot: p99 (ms)", fixed(slot.at(0.99)));
@@ -406,7 +420,8 @@ std::vector<Bytes> floodMix() {
 void measureFlood(Subject& subject, long count) {
     const auto mix = floodMix();
     const Bytes report = velto::test::floatDatagram("/stagevue/layer/media/time/2", 0.25f);
-    std::printf("flood of %ld datagrams (half of those to the grid port are slider presses):\n", count);
+    std::printf("flood of %ld datagrams (half of those to the grid port are slider presses):\n",
+                count);
 
     // What loopback carries here: the same datagrams to a bare receive thread.
     {
@@ -419,12 +434,14 @@ void measureFlood(Subject& subject, long count) {
             sink,
             [&](ByteView) {
                 received.fetch_add(1, std::memory_order_relaxed);
-                lastArrival.store(SteadyClock::now().time_since_epoch().count(), std::memory_order_relaxed);
+                lastArrival.store(SteadyClock::now().time_since_epoch().count(),
+                                  std::memory_order_relaxed);
             },
             [](const std::string&) {});
         const Ipv4Endpoint to{kLoopback, sink.localPort()};
         const auto start = SteadyClock::now();
-        for (long i = 0; i < count; ++i) subject.socket().sendTo(mix[static_cast<std::size_t>(i) % mix.size()], to);
+        for (long i = 0; i < count; ++i)
+            subject.socket().sendTo(mix[static_cast<std::size_t>(i) % mix.size()], to);
         const auto sent = SteadyClock::now();
         std::uint64_t seen = 0;
         do {
@@ -433,11 +450,15 @@ void measureFlood(Subject& subject, long count) {
         } while (received.load() != seen);
         receiver.stop();
         const SteadyClock::time_point last{SteadyClock::duration(lastArrival.load())};
-        line("loopback: sent per second", fixed(static_cast<double>(count) / std::chrono::duration<double>(sent - start).count(), 0));
+        line("loopback: sent per second",
+             fixed(static_cast<double>(count) / std::chrono::duration<double>(sent - start).count(),
+                   0));
         line("loopback: received by a bare thread",
-             std::to_string(seen) + " (" + fixed(100.0 * static_cast<double>(seen) / static_cast<double>(count), 1) + " %)");
+             std::to_string(seen) + " (" +
+                 fixed(100.0 * static_cast<double>(seen) / static_cast<double>(count), 1) + " %)");
         line("loopback: received per second",
-             fixed(static_cast<double>(seen) / std::chrono::duration<double>(last - start).count(), 0));
+             fixed(static_cast<double>(seen) / std::chrono::duration<double>(last - start).count(),
+                   0));
     }
 
     subject.settle();
@@ -491,14 +512,19 @@ void measureFlood(Subject& subject, long count) {
     }
     const double seconds = std::chrono::duration<double>(lastAnswer - start).count();
     const double answeredShare = static_cast<double>(answers) / static_cast<double>(presses);
-    line("velto: sent per second", fixed(static_cast<double>(count) / std::chrono::duration<double>(sent - start).count(), 0));
-    line("velto: presses answered", std::to_string(answers) + " of " + std::to_string(presses) + " (" +
-                                        fixed(100.0 * answeredShare, 1) + " %)");
+    line(
+        "velto: sent per second",
+        fixed(static_cast<double>(count) / std::chrono::duration<double>(sent - start).count(), 0));
+    line("velto: presses answered", std::to_string(answers) + " of " + std::to_string(presses) +
+                                        " (" + fixed(100.0 * answeredShare, 1) + " %)");
     line("velto: presses answered per second", fixed(static_cast<double>(answers) / seconds, 0));
     line("velto: datagrams handled per second (est.)",
-         fixed(static_cast<double>(answers) / seconds / (static_cast<double>(presses) / static_cast<double>(count)), 0));
+         fixed(static_cast<double>(answers) / seconds /
+                   (static_cast<double>(presses) / static_cast<double>(count)),
+               0));
     line("velto: press after the flood answered in (ms)",
-         answered ? fixed(ms(probeArrived - sent)) + " (sent " + std::to_string(probes) + " times)" : "never");
+         answered ? fixed(ms(probeArrived - sent)) + " (sent " + std::to_string(probes) + " times)"
+                  : "never");
     line("velto: VmRSS before / after (KiB)",
          std::to_string(before.residentKiB) + " / " + std::to_string(subject.stats().residentKiB));
     line("velto: VmHWM after (KiB)", std::to_string(peak.peakResidentKiB));
@@ -514,8 +540,8 @@ Bytes fanOutBundle() {
     for (int i = 0; i < 1800; ++i) {
         const Bytes message = velto::test::intDatagram("/stagevue/layerNumber", i % 2 == 0 ? 0 : 4);
         const auto size = static_cast<std::uint32_t>(message.size());
-        bundle.insert(bundle.end(), {std::uint8_t(size >> 24), std::uint8_t(size >> 16), std::uint8_t(size >> 8),
-                                     std::uint8_t(size)});
+        bundle.insert(bundle.end(), {std::uint8_t(size >> 24), std::uint8_t(size >> 16),
+                                     std::uint8_t(size >> 8), std::uint8_t(size)});
         bundle.insert(bundle.end(), message.begin(), message.end());
     }
     return bundle;
@@ -529,8 +555,10 @@ void burst(Subject& subject, const std::string& name, const Bytes& datagram, int
     for (int i = 0; i < count; ++i) {
         subject.sendToStagevue(datagram);
         subject.sendToMonome(datagram);
-        if (i % 10 == 0) peakKiB = std::max<long>(peakKiB, static_cast<long>(subject.stats().residentKiB));
-        std::this_thread::sleep_for(100us);  // loopback drops what no one reads in time; velto should get most
+        if (i % 10 == 0)
+            peakKiB = std::max<long>(peakKiB, static_cast<long>(subject.stats().residentKiB));
+        std::this_thread::sleep_for(
+            100us);  // loopback drops what no one reads in time; velto should get most
     }
     const auto sent = SteadyClock::now();
     const std::size_t seen = subject.video().snapshot().valuesFor(kSlider1).size();
@@ -550,12 +578,13 @@ void burst(Subject& subject, const std::string& name, const Bytes& datagram, int
         30s);
     peakKiB = std::max<long>(peakKiB, static_cast<long>(subject.stats().residentKiB));
     subject.settle();
-    std::printf("%s: %d datagrams of %zu bytes to each listen port in %.0f ms:\n", name.c_str(), count,
-                datagram.size(), ms(sent - start));
+    std::printf("%s: %d datagrams of %zu bytes to each listen port in %.0f ms:\n", name.c_str(),
+                count, datagram.size(), ms(sent - start));
     line("VmRSS sampled peak during / after (KiB)",
          std::to_string(peakKiB) + " / " + std::to_string(subject.stats().residentKiB));
     line("VmHWM so far (KiB)", std::to_string(subject.stats().peakResidentKiB));
-    line("press after the burst answered in (ms)", ok ? fixed(ms(answered - sent)) : "never (30 s)");
+    line("press after the burst answered in (ms)",
+         ok ? fixed(ms(answered - sent)) : "never (30 s)");
     line("still running", subject.alive() ? "yes" : "NO");
 }
 
@@ -570,7 +599,8 @@ void measureAbuse(Subject& subject, int presses) {
     const auto values = subject.video().snapshot().valuesFor(kOpacity1);
     subject.sendToMonome(velto::test::pressDatagram(3, 4, 0));
     std::vector<double> intervals;
-    for (std::size_t j = 0; j + 1 < values.size(); ++j) intervals.push_back(ms(values[j + 1].arrived - values[j].arrived));
+    for (std::size_t j = 0; j + 1 < values.size(); ++j)
+        intervals.push_back(ms(values[j + 1].arrived - values[j].arrived));
     const Distribution d(intervals);
     line("fade levels received during the burst", std::to_string(values.size()));
     line("fade interval p50 / max (ms)", fixed(d.at(0.5)) + " / " + fixed(d.at(1.0)));
@@ -580,7 +610,8 @@ void measureAbuse(Subject& subject, int presses) {
     for (int i = 0; i < 2; ++i) {
         const pid_t pid = ::fork();
         if (pid == 0) {
-            for (;;) std::atomic_signal_fence(std::memory_order_seq_cst);  // spins, not optimised away
+            for (;;)
+                std::atomic_signal_fence(std::memory_order_seq_cst);  // spins, not optimised away
         }
         busy.push_back(pid);
     }
@@ -606,13 +637,15 @@ void measureSoak(Subject& subject, int seconds) {
         const auto kind = rng() % 10;
         const auto column = static_cast<std::int32_t>(rng() % 8);
         if (kind < 6) {
-            subject.sendToMonome(velto::test::pressDatagram(column, 4 + static_cast<std::int32_t>(rng() % 3),
-                                                            static_cast<std::int32_t>(rng() % 2)));
+            subject.sendToMonome(
+                velto::test::pressDatagram(column, 4 + static_cast<std::int32_t>(rng() % 3),
+                                           static_cast<std::int32_t>(rng() % 2)));
         } else if (kind < 8) {
-            subject.sendToMonome(velto::test::pressDatagram(column, static_cast<std::int32_t>(rng() % 4), 1));
+            subject.sendToMonome(
+                velto::test::pressDatagram(column, static_cast<std::int32_t>(rng() % 4), 1));
         } else {
-            subject.sendToStagevue(
-                velto::test::floatDatagram(kFaderAddresses[rng() % 8], static_cast<float>(rng() % 101)));
+            subject.sendToStagevue(velto::test::floatDatagram(kFaderAddresses[rng() % 8],
+                                                              static_cast<float>(rng() % 101)));
         }
         ++events;
         std::this_thread::sleep_for(std::chrono::microseconds(200 + rng() % 1000));
@@ -646,11 +679,13 @@ void measureSoak(Subject& subject, int seconds) {
     const ProcessStats after = subject.stats();
     line("events sent", std::to_string(events));
     line("every fader ended on its last target", settled ? "yes" : "NO");
-    line("VmRSS before / after (KiB)", std::to_string(before.residentKiB) + " / " + std::to_string(after.residentKiB));
+    line("VmRSS before / after (KiB)",
+         std::to_string(before.residentKiB) + " / " + std::to_string(after.residentKiB));
     line("VmRSS every 10 s (KiB)", samples);
     line("open descriptors before / after",
          std::to_string(before.openDescriptors) + " / " + std::to_string(after.openDescriptors));
-    line("CPU time (s)", fixed(std::chrono::duration<double>(after.cpuTime - before.cpuTime).count()));
+    line("CPU time (s)",
+         fixed(std::chrono::duration<double>(after.cpuTime - before.cpuTime).count()));
 }
 
 }  // namespace
@@ -663,7 +698,8 @@ int main(int argc, char** argv) {
     bool busy = false;
     for (const auto& mode : options.modes) {
         if (mode == "idle") {
-            measureIdle(subject, options.idleSeconds, busy ? "after the modes before" : "after the start");
+            measureIdle(subject, options.idleSeconds,
+                        busy ? "after the modes before" : "after the start");
         } else if (mode == "latency") {
             measureLatency(subject, options.presses);
         } else if (mode == "fade") {

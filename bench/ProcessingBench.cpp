@@ -52,14 +52,15 @@ Bytes encodeMessage(const std::string& address, std::vector<HJOSCArgument> argum
 }
 
 Bytes press(std::int32_t x, std::int32_t y, std::int32_t state) {
-    return encodeMessage("/monome/press",
-                         {HJOSCArgument::withInt(x), HJOSCArgument::withInt(y), HJOSCArgument::withInt(state)});
+    return encodeMessage("/monome/press", {HJOSCArgument::withInt(x), HJOSCArgument::withInt(y),
+                                           HJOSCArgument::withInt(state)});
 }
 
 UdpSocket boundSocket() {
     int error = 0;
     UdpSocket socket = UdpSocket::open(error);
-    if (!socket.isValid() || socket.bindAny(0) != 0) throw std::runtime_error("cannot bind a UDP socket");
+    if (!socket.isValid() || socket.bindAny(0) != 0)
+        throw std::runtime_error("cannot bind a UDP socket");
     return socket;
 }
 
@@ -102,8 +103,10 @@ public:
         if (samples_.empty()) return;
         std::sort(samples_.begin(), samples_.end());
         const auto at = [&](double q) {
-            const auto index = static_cast<std::size_t>(q * static_cast<double>(samples_.size() - 1));
-            return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(samples_[index]).count());
+            const auto index =
+                static_cast<std::size_t>(q * static_cast<double>(samples_.size() - 1));
+            return static_cast<double>(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(samples_[index]).count());
         };
         state.counters["p50_ns"] = at(0.50);
         state.counters["p99_ns"] = at(0.99);
@@ -151,8 +154,8 @@ BENCHMARK(FaderPressAndRelease)->UseManualTime();
 void VideoReport(benchmark::State& state) {
     std::vector<Bytes> reports;
     for (int i = 0; i < 8; ++i) {
-        reports.push_back(
-            encodeMessage("/stagevue/layer/media/time/2", {HJOSCArgument::withFloat(static_cast<float>(i) / 8.0f)}));
+        reports.push_back(encodeMessage("/stagevue/layer/media/time/2",
+                                        {HJOSCArgument::withFloat(static_cast<float>(i) / 8.0f)}));
     }
     timeDispatch(state, reports);
 }
@@ -173,7 +176,8 @@ void FadeTick(benchmark::State& state) {
     auto* fader = dynamic_cast<VTVerticalFader*>(bridge.controller->controls().front().get());
     Samples samples;
     for (auto _ : state) {
-        if (!fader->isFading()) fader->changeToWithTime(fader->currentValue() < 50.0f ? 100.0f : 0.0f, 2000.0f);
+        if (!fader->isFading())
+            fader->changeToWithTime(fader->currentValue() < 50.0f ? 100.0f : 0.0f, 2000.0f);
         const auto start = SteadyClock::now();
         fader->processChange();
         const auto time = SteadyClock::now() - start;

@@ -51,7 +51,8 @@ Status OptionScanner::takeNumber(int low, int high, const NumberWording& wording
     }
     if (*number < low || *number > high) {
         return Status::failure(option + ": " + std::string(wording.before) + std::string(*text) +
-                               " is outside " + std::to_string(low) + " to " + std::to_string(high));
+                               " is outside " + std::to_string(low) + " to " +
+                               std::to_string(high));
     }
     into = *number;
     return Status::success();

@@ -36,7 +36,7 @@ struct NumberWording {
 };
 
 class OptionScanner {
-  public:
+public:
     // Arguments without argv[0].
     explicit OptionScanner(std::span<const char* const> arguments);
 
@@ -59,7 +59,7 @@ class OptionScanner {
     // A whole decimal number, nothing else.
     static std::optional<int> parseInteger(std::string_view text);
 
-  private:
+private:
     std::span<const char* const> arguments_;
     std::size_t index_ = 0;
     bool started_ = false;

@@ -22,14 +22,19 @@ struct PortSetting {
 };
 
 inline constexpr std::array<PortSetting, 4> kPortSettings{{
-    {Endpoint::videoAppSender, "stagevueSendPort", 5000, "--stagevue-send-port", "port the video app listens on"},
+    {Endpoint::videoAppSender, "stagevueSendPort", 5000, "--stagevue-send-port",
+     "port the video app listens on"},
     {Endpoint::videoAppListener, "stagevueListenPort", 5001, "--stagevue-listen-port",
      "port Velto listens on for the video app"},
-    {Endpoint::gridSender, "monomeSendPort", 8080, "--monome-send-port", "port the grid listens on"},
-    {Endpoint::gridListener, "monomeListenPort", 8000, "--monome-listen-port", "port Velto listens on for the grid"},
+    {Endpoint::gridSender, "monomeSendPort", 8080, "--monome-send-port",
+     "port the grid listens on"},
+    {Endpoint::gridListener, "monomeListenPort", 8000, "--monome-listen-port",
+     "port Velto listens on for the grid"},
 }};
 
-constexpr const PortSetting& portSetting(Endpoint endpoint) { return kPortSettings[static_cast<std::size_t>(endpoint)]; }
+constexpr const PortSetting& portSetting(Endpoint endpoint) {
+    return kPortSettings[static_cast<std::size_t>(endpoint)];
+}
 
 constexpr bool isListener(Endpoint endpoint) {
     return endpoint == Endpoint::videoAppListener || endpoint == Endpoint::gridListener;

@@ -9,7 +9,7 @@
 namespace velto {
 
 class [[nodiscard]] Status {
-  public:
+public:
     static Status success() { return Status(); }
     static Status failure(std::string error) { return Status(std::move(error)); }
 
@@ -17,7 +17,7 @@ class [[nodiscard]] Status {
     // Why it failed; empty on success.
     const std::string& error() const { return error_; }
 
-  private:
+private:
     Status() = default;
     explicit Status(std::string error) : error_(std::move(error)), failed_(true) {}
 

@@ -3,10 +3,10 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <span>
 #include <string>
 #include <system_error>
-#include <new>
 
 #include "VeltoController.h"
 #include "VeltoOptions.h"
@@ -24,7 +24,8 @@ namespace velto {
 namespace {
 
 std::string startLine(const FileSettingsStore& settings, const VeltoController& controller) {
-    return "velto " VELTO_VERSION ": settings " + settings.path().string() + "; " + controller.portsDescription();
+    return "velto " VELTO_VERSION ": settings " + settings.path().string() + "; " +
+           controller.portsDescription();
 }
 
 // Logs why the bridge cannot run; never throws, even out of memory.
@@ -39,15 +40,16 @@ int runBridge(const VeltoOptions& options);
 
 // The browser grid when the settings ask for one ("webPort" 1 to 65535); none
 // when off or when it cannot start (logged: the bridge runs on without it).
-std::unique_ptr<GridMirror> startGridMirror(RunLoop& loop, SettingsStore& settings, VeltoController& controller,
-                                            const std::string& host) {
+std::unique_ptr<GridMirror> startGridMirror(RunLoop& loop, SettingsStore& settings,
+                                            VeltoController& controller, const std::string& host) {
     const auto port = settings.integerForKey("webPort");
     if (port < 1 || port > 65535) return nullptr;
     WebServer::Settings web{host, static_cast<std::uint16_t>(port), {}};
     if (!WebAccess::isLoopback(host)) {
         auto token = WebAccess::makeToken();
         if (!token) {
-            Log::message("web: no access token (the system's randomness cannot be read): not serving");
+            Log::message(
+                "web: no access token (the system's randomness cannot be read): not serving");
             return nullptr;
         }
         web.token = std::move(*token);
@@ -59,7 +61,8 @@ std::unique_ptr<GridMirror> startGridMirror(RunLoop& loop, SettingsStore& settin
 
 int VeltoApplicationMain(int argc, const char* const* argv) {
     const auto options =
-        VeltoOptions::parse(std::span<const char* const>(argv, static_cast<std::size_t>(argc)).subspan(argc > 0 ? 1 : 0));
+        VeltoOptions::parse(std::span<const char* const>(argv, static_cast<std::size_t>(argc))
+                                .subspan(argc > 0 ? 1 : 0));
     switch (options.action) {
         case VeltoOptions::Action::help:
             std::fputs(VeltoOptions::usage().c_str(), stdout);
@@ -68,7 +71,8 @@ int VeltoApplicationMain(int argc, const char* const* argv) {
             std::puts("velto " VELTO_VERSION);
             return 0;
         case VeltoOptions::Action::error:
-            std::fprintf(stderr, "velto: %s\nTry 'velto --help' for more information.\n", options.error.c_str());
+            std::fprintf(stderr, "velto: %s\nTry 'velto --help' for more information.\n",
+                         options.error.c_str());
             return 2;
         case VeltoOptions::Action::run:
             break;
@@ -97,8 +101,9 @@ int runBridge(const VeltoOptions& options) {
     Log::setVerbose(options.verbose);
     SystemClock clock;
     RunLoop mainLoop(clock);
-    FileSettingsStore settings(options.settingsPath.empty() ? FileSettingsStore::defaultPath()
-                                                            : std::filesystem::path(options.settingsPath));
+    FileSettingsStore settings(options.settingsPath.empty()
+                                   ? FileSettingsStore::defaultPath()
+                                   : std::filesystem::path(options.settingsPath));
     for (const auto& [key, port] : options.ports) settings.setIntegerForKey(port, key);
 
     auto controller = std::make_shared<VeltoController>(settings, mainLoop);
@@ -129,7 +134,7 @@ int runBridge(const VeltoOptions& options) {
     Log::message(fullStartLine());
     mainLoop.run();
 
-    mirror.reset();  // stops observing the controller
+    mirror.reset();      // stops observing the controller
     controller.reset();  // stops the listeners and flushes the senders, in order
     return 0;
 }

@@ -84,7 +84,8 @@ public:
     PortTap(std::weak_ptr<VeltoController> controller, std::uint16_t port)
         : controller_(std::move(controller)), port_(port) {}
     void dispatchRawPacket(ByteView data) override {
-        if (const auto controller = controller_.lock()) controller->dispatchRawPacketFromPort(data, port_);
+        if (const auto controller = controller_.lock())
+            controller->dispatchRawPacketFromPort(data, port_);
     }
 
 private:
@@ -112,8 +113,10 @@ public:
         Side& side = sideOf(endpoint);
         if (!isListener(endpoint)) {
             side.sender.reset();
-            side.sender = HJOSCSender::senderWithDestinationHostName(loop_, VeltoController::kPeerHost, port);
-            if (!side.sender) throw ResourceFailure("socket");  // the host is fixed: only the socket can fail
+            side.sender =
+                HJOSCSender::senderWithDestinationHostName(loop_, VeltoController::kPeerHost, port);
+            if (!side.sender)
+                throw ResourceFailure("socket");  // the host is fixed: only the socket can fail
             return;
         }
         stopListening(endpoint);
@@ -138,8 +141,12 @@ public:
         return listener && listener->isListening();
     }
 
-    void sendToVideoApp(HJOSCMessage message) override { queue(videoApp_.sender.get(), std::move(message)); }
-    void sendToGrid(HJOSCMessage message) override { queue(grid_.sender.get(), std::move(message)); }
+    void sendToVideoApp(HJOSCMessage message) override {
+        queue(videoApp_.sender.get(), std::move(message));
+    }
+    void sendToGrid(HJOSCMessage message) override {
+        queue(grid_.sender.get(), std::move(message));
+    }
 
     HJOSCSender* sender(Endpoint endpoint) const { return sideOf(endpoint).sender.get(); }
     HJOSCListener* listener(Endpoint endpoint) const { return sideOf(endpoint).listener.get(); }
@@ -156,9 +163,13 @@ private:
         if (sender != nullptr) sender->addOSCMessage(std::move(message));
     }
     Side& sideOf(Endpoint endpoint) {
-        return endpoint == Endpoint::videoAppSender || endpoint == Endpoint::videoAppListener ? videoApp_ : grid_;
+        return endpoint == Endpoint::videoAppSender || endpoint == Endpoint::videoAppListener
+                   ? videoApp_
+                   : grid_;
     }
-    const Side& sideOf(Endpoint endpoint) const { return const_cast<UdpEndpoints*>(this)->sideOf(endpoint); }
+    const Side& sideOf(Endpoint endpoint) const {
+        return const_cast<UdpEndpoints*>(this)->sideOf(endpoint);
+    }
 
     VeltoController& owner_;
     RunLoop& loop_;
@@ -166,7 +177,8 @@ private:
     Side grid_;
 };
 
-VeltoController::VeltoController(SettingsStore& settings, RunLoop& loop, std::unique_ptr<VeltoEndpoints> endpoints)
+VeltoController::VeltoController(SettingsStore& settings, RunLoop& loop,
+                                 std::unique_ptr<VeltoEndpoints> endpoints)
     : settings_(settings), loop_(loop), endpoints_(std::move(endpoints)) {
     if (!endpoints_) {
         auto udp = std::make_unique<UdpEndpoints>(*this, loop_);
@@ -183,12 +195,18 @@ VeltoController::~VeltoController() {
 
 VeltoController* VeltoController::sharedVeltoController() { return sharedController; }
 
-HJOSCSender* VeltoController::stagevueSender() const { return udp_ ? udp_->sender(Endpoint::videoAppSender) : nullptr; }
-HJOSCSender* VeltoController::monomeSender() const { return udp_ ? udp_->sender(Endpoint::gridSender) : nullptr; }
+HJOSCSender* VeltoController::stagevueSender() const {
+    return udp_ ? udp_->sender(Endpoint::videoAppSender) : nullptr;
+}
+HJOSCSender* VeltoController::monomeSender() const {
+    return udp_ ? udp_->sender(Endpoint::gridSender) : nullptr;
+}
 HJOSCListener* VeltoController::stagevueListener() const {
     return udp_ ? udp_->listener(Endpoint::videoAppListener) : nullptr;
 }
-HJOSCListener* VeltoController::monomeListener() const { return udp_ ? udp_->listener(Endpoint::gridListener) : nullptr; }
+HJOSCListener* VeltoController::monomeListener() const {
+    return udp_ ? udp_->listener(Endpoint::gridListener) : nullptr;
+}
 
 // Only its low 16 bits reach the socket.
 void VeltoController::setPort(Endpoint endpoint, std::int32_t port) {
@@ -206,7 +224,8 @@ std::int32_t VeltoController::storedPortOrDefault(const PortSetting& setting) {
 void VeltoController::awakeFromNib() {
     if (sharedController == nullptr) sharedController = this;
 
-    for (const auto& setting : kPortSettings) setPort(setting.endpoint, storedPortOrDefault(setting));
+    for (const auto& setting : kPortSettings)
+        setPort(setting.endpoint, storedPortOrDefault(setting));
 
     controls_.clear();
     buildControls();
@@ -222,7 +241,8 @@ void VeltoController::reloadPorts() {
     // listening is started again even if its port did not change.
     std::array<std::int32_t, kPortSettings.size()> wanted = ports_;
     for (std::size_t i = 0; i < kPortSettings.size(); ++i) {
-        if (settings_.hasValueForKey(kPortSettings[i].key)) wanted[i] = storedPortOrDefault(kPortSettings[i]);
+        if (settings_.hasValueForKey(kPortSettings[i].key))
+            wanted[i] = storedPortOrDefault(kPortSettings[i]);
     }
     // Listen ports that trade places: both let go before either binds again,
     // or the first to move would find its new port still held by the other.
@@ -235,7 +255,8 @@ void VeltoController::reloadPorts() {
     }
     for (std::size_t i = 0; i < kPortSettings.size(); ++i) {
         const Endpoint endpoint = kPortSettings[i].endpoint;
-        if (wanted[i] != ports_[i] || (isListener(endpoint) && !endpoints_->isListening(endpoint))) {
+        if (wanted[i] != ports_[i] ||
+            (isListener(endpoint) && !endpoints_->isListening(endpoint))) {
             setPort(endpoint, wanted[i]);
         }
     }
@@ -245,22 +266,26 @@ void VeltoController::reloadPorts() {
 std::string VeltoController::portsDescription() const {
     const auto port = [](std::int32_t value) {
         std::string text = std::to_string(value);
-        if (value < 1 || value > 65535) text += " (port " + std::to_string(static_cast<std::uint16_t>(value)) + ")";
+        if (value < 1 || value > 65535)
+            text += " (port " + std::to_string(static_cast<std::uint16_t>(value)) + ")";
         return text;
     };
     const auto listen = [&](Endpoint listener) {
         return port(this->port(listener)) + (endpoints_->isListening(listener) ? "" : " (failed)");
     };
-    return "video app: send " + port(stagevueSendPort()) + ", listen " + listen(Endpoint::videoAppListener) +
-           "; grid: send " + port(monomeSendPort()) + ", listen " + listen(Endpoint::gridListener);
+    return "video app: send " + port(stagevueSendPort()) + ", listen " +
+           listen(Endpoint::videoAppListener) + "; grid: send " + port(monomeSendPort()) +
+           ", listen " + listen(Endpoint::gridListener);
 }
 
 void VeltoController::buildControls() {
     for (const auto& entry : kLayout) {
         if (entry.kind == ControlKind::fader) {
-            controls_.push_back(VTVerticalFader::controlWithRectAndAddress(entry.rect, entry.address, loop_));
+            controls_.push_back(
+                VTVerticalFader::controlWithRectAndAddress(entry.rect, entry.address, loop_));
         } else {
-            controls_.push_back(VTHorizontalSlider::controlWithRectAndAddress(entry.rect, entry.address));
+            controls_.push_back(
+                VTHorizontalSlider::controlWithRectAndAddress(entry.rect, entry.address));
         }
     }
 }
@@ -302,8 +327,8 @@ void VeltoController::processPacket(const HJOSCPacket* packet) {
     }
 }
 
-bool VeltoController::processMonomeAtAddressWithArguments(std::string_view address,
-                                                          std::span<const HJOSCArgument> arguments) {
+bool VeltoController::processMonomeAtAddressWithArguments(
+    std::string_view address, std::span<const HJOSCArgument> arguments) {
     if (!hasPrefix(address, kPressPrefix) || arguments.size() != 3) return false;
     const std::int32_t x = arguments[0].intValue();
     const std::int32_t y = arguments[1].intValue();
@@ -336,8 +361,8 @@ void VeltoController::noteHeardFromVideoApp() {
     lastHeardFromVideoApp_ = now;
 }
 
-bool VeltoController::processStagevueAtAddressWithArguments(std::string_view address,
-                                                            std::span<const HJOSCArgument> arguments) {
+bool VeltoController::processStagevueAtAddressWithArguments(
+    std::string_view address, std::span<const HJOSCArgument> arguments) {
     noteHeardFromVideoApp();
     if (lightObserver_ != nullptr) lightObserver_->stateMayHaveChanged();
     if (arguments.empty()) return false;
@@ -349,7 +374,8 @@ bool VeltoController::processStagevueAtAddressWithArguments(std::string_view add
         }
         const float layers = static_cast<float>(last.intValue());
         for (const auto& control : controls_) {
-            const auto layer = static_cast<std::uint32_t>(lenientIntValue(lastPathComponent(control->address())));
+            const auto layer =
+                static_cast<std::uint32_t>(lenientIntValue(lastPathComponent(control->address())));
             control->setEnabled(layers >= static_cast<float>(layer));
         }
         return true;
@@ -372,15 +398,18 @@ void VeltoController::sendMessageWithAddress(std::string_view address) {
 
 void VeltoController::sendMessageWithAddressAndValue(std::string_view address, float value) {
     if (sharedController == nullptr) return;
-    if (sharedController->lightObserver_ != nullptr) sharedController->lightObserver_->stateMayHaveChanged();
+    if (sharedController->lightObserver_ != nullptr)
+        sharedController->lightObserver_->stateMayHaveChanged();
     HJOSCMessage message(address);
     message.attachArgument(HJOSCArgument::withFloat(value));
     sharedController->endpoints_->sendToVideoApp(std::move(message));
 }
 
-void VeltoController::setLightAtXAndYWithState(std::uint32_t x, std::uint32_t y, std::int8_t state) {
+void VeltoController::setLightAtXAndYWithState(std::uint32_t x, std::uint32_t y,
+                                               std::int8_t state) {
     if (sharedController == nullptr) return;
-    if (sharedController->lightObserver_ != nullptr) sharedController->lightObserver_->lightSent(x, 7u - y, state);
+    if (sharedController->lightObserver_ != nullptr)
+        sharedController->lightObserver_->lightSent(x, 7u - y, state);
     HJOSCMessage message(kLightAddress);
     message.attachArgument(HJOSCArgument::withInt(static_cast<std::int32_t>(x)));
     message.attachArgument(HJOSCArgument::withInt(static_cast<std::int32_t>(7u - y)));

@@ -22,14 +22,14 @@
 #include <string_view>
 #include <vector>
 
+#include "PortTable.h"
+#include "VeltoEndpoints.h"
+#include "common/Bytes.h"
 #include "common/osc/HJOSCArgument.h"
 #include "common/osc/HJOSCListener.h"
 #include "common/osc/HJOSCMessage.h"
 #include "common/osc/HJOSCPacket.h"
 #include "common/osc/HJOSCSender.h"
-#include "PortTable.h"
-#include "VeltoEndpoints.h"
-#include "common/Bytes.h"
 #include "platform/Clock.h"
 #include "platform/SettingsStore.h"
 #include "ui/VTControl.h"
@@ -51,12 +51,15 @@ public:
     // The controller must be owned by a shared_ptr before awakeFromNib, which
     // makes it the delegate of its listeners.
     // Without endpoints the controller makes UDP ones.
-    VeltoController(SettingsStore& settings, RunLoop& loop, std::unique_ptr<VeltoEndpoints> endpoints = nullptr);
+    VeltoController(SettingsStore& settings, RunLoop& loop,
+                    std::unique_ptr<VeltoEndpoints> endpoints = nullptr);
     ~VeltoController() override;
     VeltoController(const VeltoController&) = delete;
     VeltoController& operator=(const VeltoController&) = delete;
 
-    std::int32_t port(Endpoint endpoint) const { return ports_[static_cast<std::size_t>(endpoint)]; }
+    std::int32_t port(Endpoint endpoint) const {
+        return ports_[static_cast<std::size_t>(endpoint)];
+    }
     // Stores the port under its key and replaces only that endpoint. Nothing is
     // checked: any integer is stored and handed on.
     void setPort(Endpoint endpoint, std::int32_t port);

@@ -26,20 +26,25 @@ constexpr NumberWording kPortWording{"a port number", "a port number", "port "};
 }  // namespace
 
 std::string VeltoOptions::usage() {
-    return std::string("Usage: velto [options]\n"
-           "Bridges an 8x8 grid controller (OSC \"/monome/...\") and the video app (OSC \"/stagevue/...\")\n"
-           "over UDP: it sends to both on 127.0.0.1 and listens on every IPv4 address.\n"
-           "\n"
-           "Options:\n"
-           "  --settings FILE             settings file (default: $XDG_CONFIG_HOME/velto/settings,\n"
+    return std::string(
+               "Usage: velto [options]\n"
+               "Bridges an 8x8 grid controller (OSC \"/monome/...\") and the video app (OSC "
+               "\"/stagevue/...\")\n"
+               "over UDP: it sends to both on 127.0.0.1 and listens on every IPv4 address.\n"
+               "\n"
+               "Options:\n"
+               "  --settings FILE             settings file (default: "
+               "$XDG_CONFIG_HOME/velto/settings,\n"
 #ifdef __APPLE__
-           "                              else ~/Library/Application Support/velto/settings)\n")
+               "                              else ~/Library/Application Support/velto/settings)\n")
 #else
-           "                              else ~/.config/velto/settings)\n")
+               "                              else ~/.config/velto/settings)\n")
 #endif
            + portUsageLines() +
-           "  --web-port N                serve the grid in the browser on this port (0: off, the default)\n"
-           "  --web-host ADDRESS          address the browser grid listens on (default 127.0.0.1; any\n"
+           "  --web-port N                serve the grid in the browser on this port (0: off, the "
+           "default)\n"
+           "  --web-host ADDRESS          address the browser grid listens on (default 127.0.0.1; "
+           "any\n"
            "                              other needs the access token printed at start)\n"
            "  --verbose                   log every message received and sent, one line each\n"
            "  --help                      show this help and exit\n"
@@ -57,25 +62,29 @@ VeltoOptions VeltoOptions::parse(std::span<const char* const> arguments) {
     while (scanner.next(options.action)) {
         const std::string_view argument = scanner.name();
         if (argument == "--verbose" || argument == "-v") {
-            if (scanner.hasInlineValue()) return failedOptions<VeltoOptions>("option --verbose takes no value");
+            if (scanner.hasInlineValue())
+                return failedOptions<VeltoOptions>("option --verbose takes no value");
             options.verbose = true;
             continue;
         }
         if (argument == "--settings") {
             const auto path = scanner.takeValue();
-            if (!path || path->empty()) return failedOptions<VeltoOptions>("option --settings needs a file name");
+            if (!path || path->empty())
+                return failedOptions<VeltoOptions>("option --settings needs a file name");
             options.settingsPath = std::string(*path);
             continue;
         }
         if (argument == "--web-host") {
             const auto host = scanner.takeValue();
-            if (!host || host->empty()) return failedOptions<VeltoOptions>("option --web-host needs an address");
+            if (!host || host->empty())
+                return failedOptions<VeltoOptions>("option --web-host needs an address");
             options.webHost = std::string(*host);
             continue;
         }
         if (argument == "--web-port") {
             int number = 0;
-            if (const Status taken = scanner.takeNumber(0, 65535, kPortWording, number); !taken.ok())
+            if (const Status taken = scanner.takeNumber(0, 65535, kPortWording, number);
+                !taken.ok())
                 return failedOptions<VeltoOptions>(taken.error());
             options.ports.emplace_back("webPort", number);
             continue;
@@ -83,7 +92,8 @@ VeltoOptions VeltoOptions::parse(std::span<const char* const> arguments) {
         const auto port = std::ranges::find_if(
             kPortSettings, [&](const auto& setting) { return argument == setting.option; });
         if (port == std::ranges::end(kPortSettings))
-            return failedOptions<VeltoOptions>("unknown option '" + std::string(scanner.argument()) + "'");
+            return failedOptions<VeltoOptions>("unknown option '" +
+                                               std::string(scanner.argument()) + "'");
         int number = 0;
         if (const Status taken = scanner.takeNumber(1, 65535, kPortWording, number); !taken.ok())
             return failedOptions<VeltoOptions>(taken.error());

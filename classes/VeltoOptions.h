@@ -19,8 +19,8 @@ struct VeltoOptions {
     using Action = OptionAction;
 
     Action action = Action::run;
-    std::string error;          // with Action::error: what was wrong, for the user
-    std::string settingsPath;   // empty: the default location
+    std::string error;         // with Action::error: what was wrong, for the user
+    std::string settingsPath;  // empty: the default location
     // Settings keys with the values to store before start-up, in command-line order.
     std::vector<std::pair<std::string, std::int32_t>> ports;
     bool verbose = false;

@@ -1,8 +1,8 @@
-#include "platform/Clock.h"
-
 #include <gtest/gtest.h>
 
 #include <ctime>
+
+#include "platform/Clock.h"
 
 namespace velto {
 namespace {

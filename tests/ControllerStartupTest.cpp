@@ -29,11 +29,16 @@ TEST_F(ControllerUnstartedTest, AbsentOrZeroPortsGiveTheDefaultsAndAreWrittenBac
     EXPECT_EQ((std::array{controller->stagevueSendPort(), controller->stagevueListenPort(),
                           controller->monomeSendPort(), controller->monomeListenPort()}),
               (std::array{5000, 5001, 8080, 8000}));
-    const std::map<std::string, std::int64_t, std::less<>> expected = {
-        {"monomeListenPort", 8000}, {"monomeSendPort", 8080}, {"stagevueListenPort", 5001}, {"stagevueSendPort", 5000}};
+    const std::map<std::string, std::int64_t, std::less<>> expected = {{"monomeListenPort", 8000},
+                                                                       {"monomeSendPort", 8080},
+                                                                       {"stagevueListenPort", 5001},
+                                                                       {"stagevueSendPort", 5000}};
     EXPECT_EQ(settings.values(), expected);
-    EXPECT_EQ(recorder->opened, (std::vector<std::pair<Endpoint, std::int32_t>>{{Endpoint::videoAppSender, 5000},
-              {Endpoint::videoAppListener, 5001}, {Endpoint::gridSender, 8080}, {Endpoint::gridListener, 8000}}));
+    EXPECT_EQ(recorder->opened,
+              (std::vector<std::pair<Endpoint, std::int32_t>>{{Endpoint::videoAppSender, 5000},
+                                                              {Endpoint::videoAppListener, 5001},
+                                                              {Endpoint::gridSender, 8080},
+                                                              {Endpoint::gridListener, 8000}}));
 }
 
 TEST_F(ControllerStartupTest, StoredPortsAreUsedAndKeptAndStartUpSendsOnlyTheGreeting) {
@@ -42,8 +47,11 @@ TEST_F(ControllerStartupTest, StoredPortsAreUsedAndKeptAndStartUpSendsOnlyTheGre
     EXPECT_EQ(controller->monomeSender()->portNumber(), grid.port());
     EXPECT_EQ(controller->stagevueListener()->localPort(), stagevueListenPort);
     EXPECT_EQ(controller->monomeListener()->localPort(), monomeListenPort);
-    const std::map<std::string, std::int64_t, std::less<>> stored = {{"monomeListenPort", monomeListenPort},
-        {"monomeSendPort", grid.port()}, {"stagevueListenPort", stagevueListenPort}, {"stagevueSendPort", video.port()}};
+    const std::map<std::string, std::int64_t, std::less<>> stored = {
+        {"monomeListenPort", monomeListenPort},
+        {"monomeSendPort", grid.port()},
+        {"stagevueListenPort", stagevueListenPort},
+        {"stagevueSendPort", video.port()}};
     EXPECT_EQ(settings.values(), stored);
     EXPECT_EQ(startupTraffic.other, (std::vector<std::string>{"/stagevue/ping,"}));
     EXPECT_TRUE(startupTraffic.values.empty());
@@ -53,12 +61,14 @@ TEST_F(ControllerStartupTest, StoredPortsAreUsedAndKeptAndStartUpSendsOnlyTheGre
 
 TEST_F(ControllerColdStartTest, PortsOutsideTheUdpRangeAreStoredUnchangedAndReachTheirLow16Bits) {
     storePeerPorts();
-    const std::int64_t stored[] = {65536 + video.port(), static_cast<std::int64_t>(stagevueListenPort) - 65536,
-                                   static_cast<std::int64_t>(grid.port()) - 65536, 65536 + monomeListenPort};
+    const std::int64_t stored[] = {
+        65536 + video.port(), static_cast<std::int64_t>(stagevueListenPort) - 65536,
+        static_cast<std::int64_t>(grid.port()) - 65536, 65536 + monomeListenPort};
     for (std::size_t i = 0; i < 4; ++i) settings.setIntegerForKey(stored[i], kPortSettings[i].key);
     wake();
-    EXPECT_EQ((std::array<std::int64_t, 4>{controller->stagevueSendPort(), controller->stagevueListenPort(),
-                                           controller->monomeSendPort(), controller->monomeListenPort()}),
+    EXPECT_EQ((std::array<std::int64_t, 4>{
+                  controller->stagevueSendPort(), controller->stagevueListenPort(),
+                  controller->monomeSendPort(), controller->monomeListenPort()}),
               (std::array{stored[0], stored[1], stored[2], stored[3]}));
     EXPECT_EQ(settings.integerForKey("monomeSendPort"), stored[2]);
     EXPECT_EQ(flush().other, (std::vector<std::string>{"/stagevue/ping,"}));
@@ -66,8 +76,9 @@ TEST_F(ControllerColdStartTest, PortsOutsideTheUdpRangeAreStoredUnchangedAndReac
         return std::to_string(value) + " (port " + std::to_string(used) + ")";
     };
     EXPECT_EQ(controller->portsDescription(),
-              "video app: send " + shown(stored[0], video.port()) + ", listen " + shown(stored[1], stagevueListenPort) +
-                  "; grid: send " + shown(stored[2], grid.port()) + ", listen " + shown(stored[3], monomeListenPort));
+              "video app: send " + shown(stored[0], video.port()) + ", listen " +
+                  shown(stored[1], stagevueListenPort) + "; grid: send " +
+                  shown(stored[2], grid.port()) + ", listen " + shown(stored[3], monomeListenPort));
 
     ASSERT_TRUE(deliverOverUdp(pressBytes(3, 0, 1), monomeListenPort));
     ASSERT_TRUE(deliverOverUdp(pressBytes(5, 0, 1), stagevueListenPort));
@@ -137,7 +148,10 @@ TEST_F(ControllerTest, LightGoesToTheGridWithItsRowTurnedOverAndItsBitsKept) {
         std::uint32_t x, y;
         std::int8_t state;
         SentLight sent;
-    } cases[] = {{3, 0, 1, {3, 7, 1}}, {0, 7, 0, {0, 0, 0}}, {7, 8, 1, {7, -1, 1}}, {4294967295u, 0, -1, {-1, 7, -1}}};
+    } cases[] = {{3, 0, 1, {3, 7, 1}},
+                 {0, 7, 0, {0, 0, 0}},
+                 {7, 8, 1, {7, -1, 1}},
+                 {4294967295u, 0, -1, {-1, 7, -1}}};
     for (const auto& c : cases) VeltoController::setLightAtXAndYWithState(c.x, c.y, c.state);
     const auto sent = flush();
     ASSERT_EQ(sent.lights.size(), std::size(cases));
@@ -188,21 +202,26 @@ struct SetterCase {
     bool samePort;
 };
 
-class ControllerSetterTest : public ControllerPortSetterTest, public ::testing::WithParamInterface<SetterCase> {};
+class ControllerSetterTest : public ControllerPortSetterTest,
+                             public ::testing::WithParamInterface<SetterCase> {};
 
 TEST_P(ControllerSetterTest, NewPortIsStoredAndReplacesOnlyItsOwnEndpoint) {
     const auto& c = GetParam();
     const bool listener = c.setting % 2 == 1;
-    const std::uint16_t oldPorts[] = {video.port(), stagevueListenPort, grid.port(), monomeListenPort};
+    const std::uint16_t oldPorts[] = {video.port(), stagevueListenPort, grid.port(),
+                                      monomeListenPort};
     UdpTestPeer newPeer;
-    const std::uint16_t port = c.samePort ? oldPorts[c.setting] : listener ? freePort() : newPeer.port();
+    const std::uint16_t port = c.samePort ? oldPorts[c.setting]
+                               : listener ? freePort()
+                                          : newPeer.port();
     (controller.get()->*c.setter)(port);
     EXPECT_EQ(settings.integerForKey(kPortSettings[c.setting].key), port);
     expectAllKeptBut(c.setting);
 
     sendPendingNow();  // the marks
     if (listener) {
-        ASSERT_TRUE(deliverOverUdp(pressBytes(3, 0, 1), port)) << "the new listener hands over to the controller";
+        ASSERT_TRUE(deliverOverUdp(pressBytes(3, 0, 1), port))
+            << "the new listener hands over to the controller";
     } else {
         deliver(pressBytes(3, 0, 1));
     }
@@ -222,17 +241,18 @@ TEST_P(ControllerSetterTest, NewPortIsStoredAndReplacesOnlyItsOwnEndpoint) {
 
 INSTANTIATE_TEST_SUITE_P(
     Setters, ControllerSetterTest,
-    ::testing::Values(SetterCase{"StagevueSend", &VeltoController::setStagevueSendPort, 0, false},
-                      SetterCase{"StagevueListen", &VeltoController::setStagevueListenPort, 1, false},
-                      SetterCase{"MonomeSend", &VeltoController::setMonomeSendPort, 2, false},
-                      SetterCase{"MonomeListen", &VeltoController::setMonomeListenPort, 3, false},
-                      SetterCase{"StagevueListenToItsOwnPort", &VeltoController::setStagevueListenPort, 1, true},
-                      SetterCase{"MonomeListenToItsOwnPort", &VeltoController::setMonomeListenPort, 3, true}),
+    ::testing::Values(
+        SetterCase{"StagevueSend", &VeltoController::setStagevueSendPort, 0, false},
+        SetterCase{"StagevueListen", &VeltoController::setStagevueListenPort, 1, false},
+        SetterCase{"MonomeSend", &VeltoController::setMonomeSendPort, 2, false},
+        SetterCase{"MonomeListen", &VeltoController::setMonomeListenPort, 3, false},
+        SetterCase{"StagevueListenToItsOwnPort", &VeltoController::setStagevueListenPort, 1, true},
+        SetterCase{"MonomeListenToItsOwnPort", &VeltoController::setMonomeListenPort, 3, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ControllerPortSetterTest, ReloadAppliesOnlyThePortsThatChangedAndKeepsThoseNotStored) {
     controller->reloadPorts();
-    expectAllKeptBut(4);  // none
+    expectAllKeptBut(4);               // none
     settings = MemorySettingsStore();  // a settings file that names no port, or none readable
     controller->reloadPorts();
     expectAllKeptBut(4);
@@ -258,8 +278,9 @@ TEST_F(ControllerPortSetterTest, ReloadAppliesOnlyThePortsThatChangedAndKeepsTho
         const Log::Capture capture;
         controller->reloadPorts();
         EXPECT_TRUE(capture.contains("bind " + std::to_string(taken) + ": Address already in use"));
-        EXPECT_NE(controller->portsDescription().find(", listen " + std::to_string(taken) + " (failed);"),
-                  std::string::npos);
+        EXPECT_NE(
+            controller->portsDescription().find(", listen " + std::to_string(taken) + " (failed);"),
+            std::string::npos);
     }
     controller->reloadPorts();
     EXPECT_TRUE(controller->stagevueListener()->isListening());

@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -59,8 +59,8 @@ std::string oscString(std::string_view text) {
 
 std::string int32(std::int32_t value) {
     const auto bits = static_cast<std::uint32_t>(value);
-    return {static_cast<char>(bits >> 24), static_cast<char>(bits >> 16), static_cast<char>(bits >> 8),
-            static_cast<char>(bits)};
+    return {static_cast<char>(bits >> 24), static_cast<char>(bits >> 16),
+            static_cast<char>(bits >> 8), static_cast<char>(bits)};
 }
 
 std::string intMessage(std::string_view address, const std::vector<std::int32_t>& values) {
@@ -72,7 +72,8 @@ std::string intMessage(std::string_view address, const std::vector<std::int32_t>
 // A bundle "to be handled at once" (time tag 1) holding the elements in order.
 std::string bundle(const std::vector<std::string>& elements) {
     std::string datagram = oscString("#bundle") + int32(0) + int32(1);
-    for (const auto& element : elements) datagram += int32(static_cast<std::int32_t>(element.size())) + element;
+    for (const auto& element : elements)
+        datagram += int32(static_cast<std::int32_t>(element.size())) + element;
     return datagram;
 }
 
@@ -91,7 +92,9 @@ std::vector<OscMessage> parseDump(const std::vector<ChildProcess::Line>& lines) 
         std::string word;
         while (words >> word && !word.starts_with('/')) {
         }
-        if (line.stream != ChildProcess::Stream::out || !word.starts_with('/') || word == kProbeAddress) continue;
+        if (line.stream != ChildProcess::Stream::out || !word.starts_with('/') ||
+            word == kProbeAddress)
+            continue;
         OscMessage message{word, {}, line.arrived};
         while (words >> word) {
             char* end = nullptr;
@@ -120,7 +123,8 @@ std::vector<Light> lightsIn(const std::vector<OscMessage>& messages) {
     return lights;
 }
 
-std::vector<OscMessage> messagesTo(const std::vector<OscMessage>& messages, std::string_view address) {
+std::vector<OscMessage> messagesTo(const std::vector<OscMessage>& messages,
+                                   std::string_view address) {
     std::vector<OscMessage> found;
     std::copy_if(messages.begin(), messages.end(), std::back_inserter(found),
                  [&](const OscMessage& message) { return message.address == address; });
@@ -148,35 +152,42 @@ std::vector<Light> faderColumn(int x, int lit) {
     return {{x, 6, lit >= 1 ? 1 : 0}, {x, 5, lit >= 2 ? 1 : 0}, {x, 4, lit >= 3 ? 1 : 0}};
 }
 
-std::string sliderAddress(int layer) { return "/stagevue/layer/media/time/" + std::to_string(layer); }
+std::string sliderAddress(int layer) {
+    return "/stagevue/layer/media/time/" + std::to_string(layer);
+}
 int sliderRowOf(int layer) { return 4 - layer; }  // layer 1 on grid row 4, the monome's row 3
 
 // --- liblo's tools -----------------------------------------------------------------
 
-::testing::AssertionResult oscsend(std::uint16_t port, const std::string& address, const std::string& types,
+::testing::AssertionResult oscsend(std::uint16_t port, const std::string& address,
+                                   const std::string& types,
                                    const std::vector<std::string>& values) {
     std::vector<std::string> argv{"oscsend", "127.0.0.1", std::to_string(port), address, types};
     argv.insert(argv.end(), values.begin(), values.end());
     std::string errors;
     const auto status = ChildProcess::run(argv, kLimit, nullptr, &errors);
     if (status == ExitStatus::exitedWith(0)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "oscsend " << address << " to port " << port << ": " << errors;
+    return ::testing::AssertionFailure()
+           << "oscsend " << address << " to port " << port << ": " << errors;
 }
 
 ::testing::AssertionResult press(std::uint16_t port, int x, int monomeRow, int state = 1) {
-    return oscsend(port, "/monome/press", "iii", {std::to_string(x), std::to_string(monomeRow), std::to_string(state)});
+    return oscsend(port, "/monome/press", "iii",
+                   {std::to_string(x), std::to_string(monomeRow), std::to_string(state)});
 }
 
 // An oscdump process listening on a port, standing in for one of velto's peers.
 class OscDumpPeer {
 public:
-    explicit OscDumpPeer(std::uint16_t port) : port_(port), process_({"oscdump", "-L", std::to_string(port)}) {}
+    explicit OscDumpPeer(std::uint16_t port)
+        : port_(port), process_({"oscdump", "-L", std::to_string(port)}) {}
 
     // oscdump binds its port some time after it starts: probe it until a probe
     // shows up in its output.
     bool waitUntilListening() {
         const auto deadline = Clock::now() + kLimit;
-        for (std::int32_t attempt = 0; Clock::now() < deadline && !process_.waitForExit(0ms); ++attempt) {
+        for (std::int32_t attempt = 0; Clock::now() < deadline && !process_.waitForExit(0ms);
+             ++attempt) {
             test::sendLoopbackDatagram(port_, intMessage(kProbeAddress, {attempt}));
             if (process_.waitForOutput(kProbeAddress, 50ms)) return true;
         }
@@ -186,13 +197,15 @@ public:
     std::vector<OscMessage> messages() const { return parseDump(process_.lines()); }
 
     bool waitFor(const std::function<bool(const std::vector<OscMessage>&)>& condition) const {
-        return process_.waitForLines([&](const auto& lines) { return condition(parseDump(lines)); }, kLimit);
+        return process_.waitForLines([&](const auto& lines) { return condition(parseDump(lines)); },
+                                     kLimit);
     }
     bool waitForLights(std::size_t count) const {
         return waitFor([&](const auto& messages) { return lightsIn(messages).size() >= count; });
     }
     bool waitForValues(std::string_view address, std::size_t count) const {
-        return waitFor([&](const auto& messages) { return valuesTo(messages, address).size() >= count; });
+        return waitFor(
+            [&](const auto& messages) { return valuesTo(messages, address).size() >= count; });
     }
 
     std::string transcript() const { return process_.transcript(); }
@@ -238,7 +251,8 @@ protected:
         }
         if (HasFailure()) {
             if (velto_) std::cerr << "=== velto ===\n" << velto_->transcript() << "\n";
-            if (videoApp_) std::cerr << "=== video app (oscdump) ===\n" << videoApp_->transcript() << "\n";
+            if (videoApp_)
+                std::cerr << "=== video app (oscdump) ===\n" << videoApp_->transcript() << "\n";
             if (grid_) std::cerr << "=== grid (oscdump) ===\n" << grid_->transcript() << "\n";
         }
         velto_.reset();
@@ -250,11 +264,13 @@ protected:
     // app: by then its listeners are bound and its run loop runs.
     ::testing::AssertionResult startVelto() {
         velto_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-            VELTO_EXECUTABLE, "--settings", (directory_ / "settings").string(), "--stagevue-send-port",
-            std::to_string(videoAppPort_), "--stagevue-listen-port", std::to_string(veltoVideoPort_),
-            "--monome-send-port", std::to_string(gridPort_), "--monome-listen-port", std::to_string(veltoGridPort_)});
+            VELTO_EXECUTABLE, "--settings", (directory_ / "settings").string(),
+            "--stagevue-send-port", std::to_string(videoAppPort_), "--stagevue-listen-port",
+            std::to_string(veltoVideoPort_), "--monome-send-port", std::to_string(gridPort_),
+            "--monome-listen-port", std::to_string(veltoGridPort_)});
         if (!videoApp_->waitForValues("/stagevue/ping", 1)) {
-            return ::testing::AssertionFailure() << "the video app was not greeted with /stagevue/ping";
+            return ::testing::AssertionFailure()
+                   << "the video app was not greeted with /stagevue/ping";
         }
         return ::testing::AssertionSuccess();
     }
@@ -271,9 +287,13 @@ protected:
 
 // --- Presses on the grid -----------------------------------------------------------
 
-TEST_F(VeltoEndToEnd, SliderPressSendsTheColumnsValueAndLightsThatCellAloneAndTheReleaseDoesNothing) {
+TEST_F(VeltoEndToEnd,
+       SliderPressSendsTheColumnsValueAndLightsThatCellAloneAndTheReleaseDoesNothing) {
     ASSERT_TRUE(startVelto());
-    const struct { int layer, column; double value; } presses[] = {{1, 0, 0.0}, {2, 3, 0.375}, {3, 7, 0.875}, {4, 5, 0.625}, {2, 4, 0.5}};
+    const struct {
+        int layer, column;
+        double value;
+    } presses[] = {{1, 0, 0.0}, {2, 3, 0.375}, {3, 7, 0.875}, {4, 5, 0.625}, {2, 4, 0.5}};
     std::vector<Light> drawn;  // start-up lights nothing
     for (const auto& [layer, column, value] : presses) {
         SCOPED_TRACE(sliderAddress(layer) + " column " + std::to_string(column));
@@ -288,7 +308,8 @@ TEST_F(VeltoEndToEnd, SliderPressSendsTheColumnsValueAndLightsThatCellAloneAndTh
     }
     // Each press's row comes right after the previous one: no release drew anything.
     EXPECT_EQ(lightsIn(grid_->messages()), drawn);
-    EXPECT_EQ(videoApp_->messages().size(), 1 + std::size(presses)) << "the ping and one value a press";
+    EXPECT_EQ(videoApp_->messages().size(), 1 + std::size(presses))
+        << "the ping and one value a press";
 }
 
 TEST_F(VeltoEndToEnd, FaderPressSendsRisingLevelsEvery25MillisecondsAndDrawsTheBar) {
@@ -304,12 +325,14 @@ TEST_F(VeltoEndToEnd, FaderPressSendsRisingLevelsEvery25MillisecondsAndDrawsTheB
 
     const auto levels = messagesTo(videoApp_->messages(), kAddress);
     ASSERT_GE(levels.size(), 20u) << "a two-second fade at 40 ticks a second";
-    EXPECT_LT(levels.front().values.at(0), 10.0) << "the first tick comes about 25 ms after the press";
+    EXPECT_LT(levels.front().values.at(0), 10.0)
+        << "the first tick comes about 25 ms after the press";
     for (std::size_t i = 1; i < levels.size(); ++i) {
         EXPECT_GT(levels[i].values.at(0), levels[i - 1].values.at(0)) << "level " << i;
     }
     const double meanIntervalMs =
-        std::chrono::duration<double, std::milli>(levels.back().arrived - levels.front().arrived).count() /
+        std::chrono::duration<double, std::milli>(levels.back().arrived - levels.front().arrived)
+            .count() /
         static_cast<double>(levels.size() - 1);
     EXPECT_GT(meanIntervalMs, 15.0);
     EXPECT_LT(meanIntervalMs, 60.0);
@@ -355,21 +378,32 @@ TEST_F(VeltoEndToEnd, LayerCountOfTwoDarkensLayersThreeAndFourAndMakesTheirCells
     std::set<std::pair<int, int>> darkened;
     for (std::size_t i = 0; i < 28; ++i) {
         EXPECT_EQ(lights[i].state, 0) << i;
-        if (lights[i].y <= 1 || (lights[i].y >= 4 && lights[i].x % 4 <= 1)) darkened.insert({lights[i].x, lights[i].y});
+        if (lights[i].y <= 1 || (lights[i].y >= 4 && lights[i].x % 4 <= 1))
+            darkened.insert({lights[i].x, lights[i].y});
     }
     EXPECT_EQ(darkened.size(), 28u);
-    EXPECT_EQ(std::vector<Light>(lights.begin() + 28, lights.begin() + 36), sliderRow(sliderRowOf(1), 5))
+    EXPECT_EQ(std::vector<Light>(lights.begin() + 28, lights.begin() + 36),
+              sliderRow(sliderRowOf(1), 5))
         << "the deaf slider press drew nothing";
-    for (std::size_t i = 36; i < lights.size(); ++i) EXPECT_EQ(lights[i].x, 2) << "only the live fader draws";
+    for (std::size_t i = 36; i < lights.size(); ++i)
+        EXPECT_EQ(lights[i].x, 2) << "only the live fader draws";
     for (const auto& message : videoApp_->messages()) {
-        EXPECT_FALSE(message.address.ends_with("/3") || message.address.ends_with("/4")) << message.address;
+        EXPECT_FALSE(message.address.ends_with("/3") || message.address.ends_with("/4"))
+            << message.address;
     }
 }
 
 TEST_F(VeltoEndToEnd, ReportedValueMovesTheGridsLightsAndIsNotSentBack) {
-    const struct { std::string address, types; std::vector<std::string> values; std::vector<Light> drawn; } reports[] = {
+    const struct {
+        std::string address, types;
+        std::vector<std::string> values;
+        std::vector<Light> drawn;
+    } reports[] = {
         {"/stagevue/layer/media/time/2", "f", {"0.5"}, sliderRow(2, 4)},
-        {"/stagevue/layer/media/time/3", "if", {"7", "0.25"}, sliderRow(1, 2)},  // the last argument counts
+        {"/stagevue/layer/media/time/3",
+         "if",
+         {"7", "0.25"},
+         sliderRow(1, 2)},  // the last argument counts
         {"/stagevue/layer/opacity/2", "f", {"75"}, faderColumn(2, 2)},
         {"/stagevue/layer/media/speed/4", "f", {"100"}, faderColumn(4, 3)},
     };
@@ -388,7 +422,8 @@ TEST_F(VeltoEndToEnd, ReportedValueMovesTheGridsLightsAndIsNotSentBack) {
         ASSERT_TRUE(videoApp_->waitForValues(sliderAddress(1), i + 1));
         ASSERT_TRUE(grid_->waitForLights(drawn.size()));
         EXPECT_EQ(lightsIn(grid_->messages()), drawn);
-        EXPECT_TRUE(messagesTo(videoApp_->messages(), report.address).empty()) << "echoed to the video app";
+        EXPECT_TRUE(messagesTo(videoApp_->messages(), report.address).empty())
+            << "echoed to the video app";
     }
 }
 
@@ -403,16 +438,18 @@ TEST_F(VeltoEndToEnd, MalformedDatagramsChangeNothingAndTheNextPressStillWorks) 
         "#bundle",
         bundle({hiddenPress}) + int32(0x7fffffff) + "abcd",  // element reaching past the end
         bundle({hiddenPress}) + int32(-8) + "abcdefgh",      // negative element size
-        bundle({hiddenPress, oscString("/monome/press") + oscString(",d") + std::string(8, '\0')}),  // unknown tag
+        bundle({hiddenPress, oscString("/monome/press") + oscString(",d") +
+                                 std::string(8, '\0')}),                          // unknown tag
         bundle({hiddenPress, bundle({hiddenPress, hiddenPress.substr(0, 30)})}),  // cut int, nested
-        hiddenPress.substr(0, 32),                                                // two of three integers
-        oscString("/monome/press") + oscString(",is") + int32(1) + "abcd",        // unterminated string
-        oscString("/monome/press") + "iii" + std::string(13, '\x01'),             // no type tags
+        hiddenPress.substr(0, 32),                                          // two of three integers
+        oscString("/monome/press") + oscString(",is") + int32(1) + "abcd",  // unterminated string
+        oscString("/monome/press") + "iii" + std::string(13, '\x01'),       // no type tags
         std::string("\xff\xfe\x00\x01 garbage\0", 13),
         std::string(),
     };
     for (const auto port : {veltoGridPort_, veltoVideoPort_}) {
-        for (const auto& datagram : malformed) ASSERT_TRUE(test::sendLoopbackDatagram(port, datagram));
+        for (const auto& datagram : malformed)
+            ASSERT_TRUE(test::sendLoopbackDatagram(port, datagram));
     }
     // The next valid press on each port still works: a press on the video
     // app's port moves the controls as well.
@@ -432,7 +469,8 @@ TEST_F(VeltoEndToEnd, MalformedDatagramsChangeNothingAndTheNextPressStillWorks) 
 
 // --- Quitting and the command line ---------------------------------------------------
 
-TEST_F(VeltoEndToEnd, InterruptDuringAFadeEndsWithStatusZero) {  // every test's tear-down sends SIGTERM
+TEST_F(VeltoEndToEnd,
+       InterruptDuringAFadeEndsWithStatusZero) {  // every test's tear-down sends SIGTERM
     ASSERT_TRUE(startVelto());
     ASSERT_TRUE(press(veltoGridPort_, 7, 4, 1));
     ASSERT_TRUE(videoApp_->waitForValues("/stagevue/layer/media/speed/1", 1));
@@ -442,7 +480,11 @@ TEST_F(VeltoEndToEnd, InterruptDuringAFadeEndsWithStatusZero) {  // every test's
 
 TEST(CommandLineEndToEnd, ExitsWithItsStatusAndSaysWhy) {
     // The fragments are on standard output for status 0, else on standard error.
-    const struct { std::vector<std::string> arguments; int exitCode; std::vector<std::string> fragments; } cases[] = {
+    const struct {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::vector<std::string> fragments;
+    } cases[] = {
         {{"--help"}, 0, {"Usage", "--settings", "--monome-listen-port"}},
         {{"--frobnicate"}, 2, {"--frobnicate"}},
         {{"--monome-listen-port", "70000"}, 2, {"70000"}},
@@ -452,20 +494,30 @@ TEST(CommandLineEndToEnd, ExitsWithItsStatusAndSaysWhy) {
         std::vector<std::string> argv{VELTO_EXECUTABLE};
         argv.insert(argv.end(), command.arguments.begin(), command.arguments.end());
         std::string output, errors;
-        EXPECT_EQ(ChildProcess::run(argv, kLimit, &output, &errors), ExitStatus::exitedWith(command.exitCode));
+        EXPECT_EQ(ChildProcess::run(argv, kLimit, &output, &errors),
+                  ExitStatus::exitedWith(command.exitCode));
         const std::string& text = command.exitCode == 0 ? output : errors;
-        for (const auto& fragment : command.fragments) EXPECT_NE(text.find(fragment), std::string::npos) << text;
+        for (const auto& fragment : command.fragments)
+            EXPECT_NE(text.find(fragment), std::string::npos) << text;
     }
     // Refused a descriptor for a pipe or a socket, it says so and exits with status 1.
     // (The sanitizers' runtimes need descriptors of their own to report anything.)
     if (test::kAddressSanitizer || test::kThreadSanitizer) return;
-    const auto settings = std::filesystem::temp_directory_path() / ("velto-e2e-limits-" + std::to_string(::getpid()));
+    const auto settings =
+        std::filesystem::temp_directory_path() / ("velto-e2e-limits-" + std::to_string(::getpid()));
     for (const int descriptors : {6, 9, 12, 14}) {
         SCOPED_TRACE(descriptors);
-        const std::vector<std::string> argv{"sh", "-c", "ulimit -n " + std::to_string(descriptors) + " && exec \"$0\" \"$@\"",
-                                            VELTO_EXECUTABLE, "--settings", settings.string(),
-                                            "--stagevue-listen-port", std::to_string(test::freePort()),
-                                            "--monome-listen-port", std::to_string(test::freePort())};
+        const std::vector<std::string> argv{
+            "sh",
+            "-c",
+            "ulimit -n " + std::to_string(descriptors) + " && exec \"$0\" \"$@\"",
+            VELTO_EXECUTABLE,
+            "--settings",
+            settings.string(),
+            "--stagevue-listen-port",
+            std::to_string(test::freePort()),
+            "--monome-listen-port",
+            std::to_string(test::freePort())};
         std::string errors;
         EXPECT_EQ(ChildProcess::run(argv, kLimit, nullptr, &errors), ExitStatus::exitedWith(1));
         EXPECT_NE(errors.find("Too many open files"), std::string::npos) << errors;

@@ -37,7 +37,8 @@ constexpr auto kLimit = 5000ms;
 // builds pay several times as much per allocation; ThreadSanitizer's memory
 // says nothing about velto's, so its build checks everything but memory. A
 // second flood must find that memory already there.
-constexpr std::int64_t kAllowedGrowthKiB = test::kAddressSanitizer ? std::int64_t{64} * 1024 : std::int64_t{24} * 1024;
+constexpr std::int64_t kAllowedGrowthKiB =
+    test::kAddressSanitizer ? std::int64_t{64} * 1024 : std::int64_t{24} * 1024;
 constexpr std::int64_t kAllowedRegrowthKiB = std::int64_t{8} * 1024;
 
 Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
@@ -46,19 +47,22 @@ Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 std::vector<Bytes> malformedDatagrams() {
     Bytes press = test::pressDatagram(1, 3, 1);
     std::vector<Bytes> junk;
-    junk.push_back(Bytes(press.begin(), press.begin() + 30));          // an int cut short
-    junk.push_back(Bytes{});                                           // empty
-    junk.push_back(bytesOf("garbage that is not OSC at all"));         // no leading '/'
+    junk.push_back(Bytes(press.begin(), press.begin() + 30));             // an int cut short
+    junk.push_back(Bytes{});                                              // empty
+    junk.push_back(bytesOf("garbage that is not OSC at all"));            // no leading '/'
     junk.push_back(bytesOf(std::string("/monome/press\0\0\0,iii", 20)));  // arguments missing
-    junk.push_back(bytesOf(std::string("#bundle\0\0\0\0\0\0\0\0\1\0\0\0\x40", 20)));  // element past the end
+    junk.push_back(
+        bytesOf(std::string("#bundle\0\0\0\0\0\0\0\0\1\0\0\0\x40", 20)));  // element past the end
     junk.push_back(bytesOf(std::string("/b\0\0,b\0\0\0\0\0\x64\0\0\0\0", 16)));  // blob size lies
-    junk.push_back(bytesOf("#bun"));                                   // a bundle head cut short
+    junk.push_back(bytesOf("#bun"));  // a bundle head cut short
     return junk;
 }
 
 class FloodTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(velto.waitUntilStarted(kLimit)) << velto.process().transcript(); }
+    void SetUp() override {
+        ASSERT_TRUE(velto.waitUntilStarted(kLimit)) << velto.process().transcript();
+    }
 
     // Presses on the slider of layer 1 (the grid's row 3) and reports from the
     // video app, among the junk.
@@ -95,7 +99,8 @@ protected:
         const auto isAnswered = [expected](const Recording& r) {
             // The answer comes after every answer to the flood: look at the last few.
             int looked = 0;
-            for (auto it = r.values.rbegin(); it != r.values.rend() && looked < 1024; ++it, ++looked) {
+            for (auto it = r.values.rbegin(); it != r.values.rend() && looked < 1024;
+                 ++it, ++looked) {
                 if (it->address == "/stagevue/layer/media/time/4") return it->value == expected;
             }
             return false;
@@ -114,7 +119,8 @@ TEST_F(FloodTest, VeltoStaysUpKeepsItsMemoryAndAnswersAPressAfterEachFlood) {
     if (!test::canReadProcessStats()) GTEST_SKIP() << "this system gives no process statistics";
     // Warm up, so that "before" includes what any first use allocates.
     ASSERT_TRUE(velto.sendToMonome(test::pressDatagram(0, 3, 1)));
-    ASSERT_TRUE(velto.video().waitFor([](const Recording& r) { return !r.values.empty(); }, kLimit));
+    ASSERT_TRUE(
+        velto.video().waitFor([](const Recording& r) { return !r.values.empty(); }, kLimit));
     const auto before = velto.stats();
     ASSERT_TRUE(before.has_value());
 
@@ -123,7 +129,8 @@ TEST_F(FloodTest, VeltoStaysUpKeepsItsMemoryAndAnswersAPressAfterEachFlood) {
         SCOPED_TRACE("round " + std::to_string(round + 1));
         flood(kFloodDatagrams / kRounds);
         // Each round ends with a press on a cell of its own of layer 4's slider.
-        EXPECT_TRUE(answersPressAfterFlood(5 + round)) << "no answer to a press sent after the flood";
+        EXPECT_TRUE(answersPressAfterFlood(5 + round))
+            << "no answer to a press sent after the flood";
         const auto status = velto.process().waitForExit(0ms);
         ASSERT_FALSE(status.has_value()) << "velto ended during the flood: " << *status << "\n"
                                          << velto.process().transcript();
@@ -139,7 +146,8 @@ TEST_F(FloodTest, VeltoStaysUpKeepsItsMemoryAndAnswersAPressAfterEachFlood) {
         EXPECT_LE(afterRounds.front().peakResidentKiB - before->residentKiB, kAllowedGrowthKiB)
             << "resident before the flood " << before->residentKiB << " KiB, peak after it "
             << afterRounds.front().peakResidentKiB << " KiB";
-        EXPECT_LE(afterRounds.back().peakResidentKiB - afterRounds.front().peakResidentKiB, kAllowedRegrowthKiB)
+        EXPECT_LE(afterRounds.back().peakResidentKiB - afterRounds.front().peakResidentKiB,
+                  kAllowedRegrowthKiB)
             << "peak resident after the first flood " << afterRounds.front().peakResidentKiB
             << " KiB, after the second " << afterRounds.back().peakResidentKiB << " KiB";
     }

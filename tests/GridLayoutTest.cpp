@@ -19,12 +19,18 @@ struct LayoutEntry {
 // Opacity and media speed per layer on the faders (layer 4 leftmost in each
 // half), media time per layer on the sliders (layer 1 lowest).
 constexpr LayoutEntry kLayout[] = {
-    {true, 0, 1, 1, 3, "/stagevue/layer/opacity/4"},      {true, 1, 1, 1, 3, "/stagevue/layer/opacity/3"},
-    {true, 2, 1, 1, 3, "/stagevue/layer/opacity/2"},      {true, 3, 1, 1, 3, "/stagevue/layer/opacity/1"},
-    {true, 4, 1, 1, 3, "/stagevue/layer/media/speed/4"},  {true, 5, 1, 1, 3, "/stagevue/layer/media/speed/3"},
-    {true, 6, 1, 1, 3, "/stagevue/layer/media/speed/2"},  {true, 7, 1, 1, 3, "/stagevue/layer/media/speed/1"},
-    {false, 0, 7, 8, 1, "/stagevue/layer/media/time/4"},  {false, 0, 6, 8, 1, "/stagevue/layer/media/time/3"},
-    {false, 0, 5, 8, 1, "/stagevue/layer/media/time/2"},  {false, 0, 4, 8, 1, "/stagevue/layer/media/time/1"},
+    {true, 0, 1, 1, 3, "/stagevue/layer/opacity/4"},
+    {true, 1, 1, 1, 3, "/stagevue/layer/opacity/3"},
+    {true, 2, 1, 1, 3, "/stagevue/layer/opacity/2"},
+    {true, 3, 1, 1, 3, "/stagevue/layer/opacity/1"},
+    {true, 4, 1, 1, 3, "/stagevue/layer/media/speed/4"},
+    {true, 5, 1, 1, 3, "/stagevue/layer/media/speed/3"},
+    {true, 6, 1, 1, 3, "/stagevue/layer/media/speed/2"},
+    {true, 7, 1, 1, 3, "/stagevue/layer/media/speed/1"},
+    {false, 0, 7, 8, 1, "/stagevue/layer/media/time/4"},
+    {false, 0, 6, 8, 1, "/stagevue/layer/media/time/3"},
+    {false, 0, 5, 8, 1, "/stagevue/layer/media/time/2"},
+    {false, 0, 4, 8, 1, "/stagevue/layer/media/time/1"},
 };
 
 using GridLayoutTest = BridgeFixture;
@@ -55,7 +61,8 @@ TEST_F(GridLayoutTest, RowsOneToSevenHaveExactlyOneControlPerCellAndRowZeroAndBe
     for (std::uint32_t y = 0; y <= 8; ++y) {
         for (std::uint32_t x = 0; x <= 8; ++x) {
             int covering = 0;
-            for (const auto& control : controller->controls()) covering += control->containsCell(x, y) ? 1 : 0;
+            for (const auto& control : controller->controls())
+                covering += control->containsCell(x, y) ? 1 : 0;
             EXPECT_EQ(covering, (x < 8 && y >= 1 && y < 8) ? 1 : 0) << x << "," << y;
         }
     }
@@ -63,7 +70,8 @@ TEST_F(GridLayoutTest, RowsOneToSevenHaveExactlyOneControlPerCellAndRowZeroAndBe
 
 // A press through the grid reaches each control at its address: a slider
 // answers at once, a fader at its first tick.
-class GridLayoutPressTest : public GridLayoutTest, public ::testing::WithParamInterface<std::size_t> {};
+class GridLayoutPressTest : public GridLayoutTest,
+                            public ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(GridLayoutPressTest, PressOnTheTopCellOfAControlDrivesItsAddress) {
     const auto& entry = kLayout[GetParam()];

@@ -18,11 +18,12 @@ std::vector<HJOSCArgument> ints(std::initializer_list<int> values) {
 }
 
 class GridStateTest : public ::testing::Test {
-  protected:
+protected:
     GridState grid;
     const Instant t0 = ManualClock().now();
 
-    std::optional<GridLight> led(std::initializer_list<int> values, Duration after = Duration::zero()) {
+    std::optional<GridLight> led(std::initializer_list<int> values,
+                                 Duration after = Duration::zero()) {
         return grid.receiveMessage("/monome/led", ints(values), t0 + after);
     }
 };
@@ -42,7 +43,9 @@ TEST_F(GridStateTest, LedMessageSetsOneCellCountingRowsFromTheTopAndAnyStateButZ
         EXPECT_TRUE(led({1, 1, state}).value().lit) << state;
     }
     const auto fromFloats = grid.receiveMessage(
-        "/monome/led", {HJOSCArgument::withFloat(2.9f), HJOSCArgument::withFloat(5), HJOSCArgument::withFloat(1)}, t0);
+        "/monome/led",
+        {HJOSCArgument::withFloat(2.9f), HJOSCArgument::withFloat(5), HJOSCArgument::withFloat(1)},
+        t0);
     ASSERT_TRUE(fromFloats.has_value());
     EXPECT_EQ(fromFloats->cell, (GridCell{2, 5})) << "floats are taken as whole numbers";
 }
@@ -53,7 +56,8 @@ TEST_F(GridStateTest, MessageThatIsNoLightOnTheGridChangesNoLightButIsStillSeen)
         {"/monome/led", ints({0, -1, 1})},
         {"/monome/led", ints({1, 1})},
         {"/monome/led", ints({1, 1, 1, 1})},
-        {"/monome/led", {HJOSCArgument::withInt(1), HJOSCArgument::withString("a"), HJOSCArgument::withInt(1)}},
+        {"/monome/led",
+         {HJOSCArgument::withInt(1), HJOSCArgument::withString("a"), HJOSCArgument::withInt(1)}},
         {"/monome/led/x", ints({1, 1, 1})},
         {"/monome/press", ints({1, 1, 1})},
     };
@@ -66,7 +70,8 @@ TEST_F(GridStateTest, MessageThatIsNoLightOnTheGridChangesNoLightButIsStillSeen)
 
 TEST_F(GridStateTest, LastMessageShowsAddressAndValuesAndTheRateCountsTheLastSecond) {
     EXPECT_EQ(grid.lastMessage(), "");
-    grid.receiveMessage("/o\nther", {HJOSCArgument::withFloat(0.5f), HJOSCArgument::withString("h\x1bi")}, t0);
+    grid.receiveMessage("/o\nther",
+                        {HJOSCArgument::withFloat(0.5f), HJOSCArgument::withString("h\x1bi")}, t0);
     EXPECT_EQ(grid.lastMessage(), "/o\\nther 0.5 \"h\\x1bi\"") << "received text is shown escaped";
     led({0, 0, 0}, milliseconds(500));
     led({0, 0, 1}, milliseconds(999));
@@ -118,14 +123,16 @@ TEST_F(GridStateTest, MouseReleaseGoesToThePressedCellAndMouseAndKeyboardShareTh
 
     grid.toggleAtCursor();
     grid.mousePress({0, 0});
-    EXPECT_EQ(grid.toggleAtCursor(), (GridPress{{0, 0}, 0})) << "the keyboard ends the mouse's hold";
+    EXPECT_EQ(grid.toggleAtCursor(), (GridPress{{0, 0}, 0}))
+        << "the keyboard ends the mouse's hold";
     EXPECT_EQ(grid.mouseRelease(), std::nullopt);
 }
 
 TEST(GridViewTest, ATerminalTooSmallForTheScreenIsToldTheSizeNeeded) {
     EXPECT_TRUE(GridView::tooSmallNotice(80, 17).empty());
     EXPECT_EQ(GridView::tooSmallNotice(79, 40),
-              (std::vector<std::string>{"velto-grid needs", "a terminal of", "80x17 or more;", "this one is", "79x40."}));
+              (std::vector<std::string>{"velto-grid needs", "a terminal of", "80x17 or more;",
+                                        "this one is", "79x40."}));
     EXPECT_EQ(GridView::tooSmallNotice(120, 16).back(), "120x16.");
 }
 

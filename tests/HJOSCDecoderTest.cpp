@@ -27,7 +27,9 @@ using test::hex;
 
 // The bytes of `text`, NULs included: raw("/a\0\0") is 4 bytes.
 template <std::size_t N>
-Bytes raw(const char (&text)[N]) { return Bytes(text, text + N - 1); }
+Bytes raw(const char (&text)[N]) {
+    return Bytes(text, text + N - 1);
+}
 
 Bytes truncated(Bytes bytes, std::size_t length) { return bytes.resize(length), bytes; }
 
@@ -47,8 +49,8 @@ Bytes bundleOf(std::initializer_list<Bytes> elements) {
 }
 
 Bytes led(int x, int y, int state) {
-    return concat({raw("/monome/led\0,iii\0\0\0\0"), Utilities::dataBlockFromInt(x), Utilities::dataBlockFromInt(y),
-                   Utilities::dataBlockFromInt(state)});
+    return concat({raw("/monome/led\0,iii\0\0\0\0"), Utilities::dataBlockFromInt(x),
+                   Utilities::dataBlockFromInt(y), Utilities::dataBlockFromInt(state)});
 }
 
 const Bytes kLed = led(3, 5, 1);            // 32 bytes
@@ -58,7 +60,8 @@ std::shared_ptr<HJOSCPacket> decode(const Bytes& bytes) { return HJOSCDecoder::d
 
 Ints intsOf(const HJOSCPacket& packet) {
     Ints values;
-    for (const auto& argument : packet.asMessage()->attachedObjects()) values.push_back(argument.intValue());
+    for (const auto& argument : packet.asMessage()->attachedObjects())
+        values.push_back(argument.intValue());
     return values;
 }
 
@@ -68,13 +71,13 @@ TEST(HJOSCDecoderTest, WellFormedDatagramsDecodeAndEncodeBackByteForByte) {
     Bytes many = raw("/many\0\0\0,iiiiiisb\0\0\0");
     for (std::int32_t i = 0; i < 6; ++i) Utilities::appendInt(many, i);
     many = concat({many, raw("text\0\0\0\0"), hex("00 00 00 01 7f 00 00 00")});
-    for (const Bytes& bytes : {
-             kLed, kLedBundle, many, bundleOf({many, many}), raw("/stagevue/ping\0\0,\0\0\0"),
-             bundleOf({led(0, 1, 1), bundleOf({led(2, 3, 0), led(4, 5, 1)})}),
-             concat({raw("/f\0\0,ff\0"), hex("42480000 7fc00001")}),  // a NaN keeps its bit pattern
-             // "abcd" takes 4 NULs, "xyz" one; blobs of 4 and 5 bytes take 12 each.
-             concat({raw("/s\0\0,sisbbi\0abcd\0\0\0\0"), hex("00000007"), raw("xyz\0"),
-                     hex("00000004 01020304 00000000 00000005 0102030405 000000 00000009")})}) {
+    for (const Bytes& bytes :
+         {kLed, kLedBundle, many, bundleOf({many, many}), raw("/stagevue/ping\0\0,\0\0\0"),
+          bundleOf({led(0, 1, 1), bundleOf({led(2, 3, 0), led(4, 5, 1)})}),
+          concat({raw("/f\0\0,ff\0"), hex("42480000 7fc00001")}),  // a NaN keeps its bit pattern
+          // "abcd" takes 4 NULs, "xyz" one; blobs of 4 and 5 bytes take 12 each.
+          concat({raw("/s\0\0,sisbbi\0abcd\0\0\0\0"), hex("00000007"), raw("xyz\0"),
+                  hex("00000004 01020304 00000000 00000005 0102030405 000000 00000009")})}) {
         const auto packet = decode(bytes);
         ASSERT_NE(packet, nullptr) << bytes.size();
         EXPECT_EQ(packet->packetizedData(), bytes);
@@ -105,12 +108,14 @@ TEST(HJOSCDecoderTest, DecodesToTheTreeInOrderWithItsTimeTags) {
 TEST(HJOSCDecoderTest, AddressIsNotCheckedAndKeepsInnerNuls) {
     EXPECT_EQ(decode(raw("abc\0,\0\0\0"))->asMessage()->address().address(), "abc");
     // Only a word's last byte ends a field: the NUL at byte 2 does not.
-    EXPECT_EQ(decode(raw("/a\0bcde\0,\0\0\0"))->asMessage()->address().address(), std::string("/a\0bcde", 7));
+    EXPECT_EQ(decode(raw("/a\0bcde\0,\0\0\0"))->asMessage()->address().address(),
+              std::string("/a\0bcde", 7));
     EXPECT_EQ(decode(raw("\0/ab\0\0\0\0,\0\0\0"))->asMessage()->address().address(), "/ab");
 }
 
 TEST(HJOSCDecoderTest, DecodedPacketsOwnTheirBytesAndOutliveTheirBundle) {
-    Bytes bytes = bundleOf({kLed, raw("/s\0\0,sb\0hello\0\0\0\0\0\0\x01\x7f\0\0\0"), bundleOf({led(4, 0, 0)})});
+    Bytes bytes = bundleOf(
+        {kLed, raw("/s\0\0,sb\0hello\0\0\0\0\0\0\x01\x7f\0\0\0"), bundleOf({led(4, 0, 0)})});
     std::optional<HJOSCBundle::Element> text;
     std::optional<HJOSCBundle::Element> nested;
     {
@@ -148,7 +153,8 @@ constexpr Failure kBad = Failure::malformed;
 
 INSTANTIATE_TEST_SUITE_P(
     NoPacket, HJOSCDecoderFailureTest,
-    ::testing::Values(FailureCase{"EmptyDatagram", {}, kNone}, FailureCase{"AddressShorterThanAWord", raw("/ab"), kNone},
+    ::testing::Values(FailureCase{"EmptyDatagram", {}, kNone},
+                      FailureCase{"AddressShorterThanAWord", raw("/ab"), kNone},
                       FailureCase{"AddressWithNulOnlyInsideAWord", raw("/a\0b"), kNone},
                       FailureCase{"AddressNotASCII", raw("/\xe9\0\0,\0\0\0"), kNone},
                       FailureCase{"TypeTagsMissing", truncated(kLed, 12), kNone},
@@ -169,20 +175,25 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"ElementSizeHuge", withInt(kLedBundle, 16, 0x7fffffff), kBad},
         FailureCase{"ElementSizeNegative", withInt(kLedBundle, 16, -4), kBad},
         FailureCase{"ElementSizeMostNegative", withInt(kLedBundle, 16, -2147483647 - 1), kBad},
-        FailureCase{"NestedBundleShorterThanItsHead", bundleOf({kLed, raw("#bundle\0\0\0\0\0")}), kBad},
+        FailureCase{"NestedBundleShorterThanItsHead", bundleOf({kLed, raw("#bundle\0\0\0\0\0")}),
+                    kBad},
         FailureCase{"EmptyTypeTagString", raw("/a\0\0\0\0\0\0"), kBad},
         FailureCase{"TypeTagD", raw("/a\0\0,d\0\0\0\0\0\0\0\0\0\0"), kBad},
         FailureCase{"TypeTagT", raw("/a\0\0,T\0\0"), kBad},
         FailureCase{"TypeTagNul", raw("/a\0\0,\0i\0\0\0\0\0"), kBad},
-        FailureCase{"UnknownTagAfterGoodArguments", concat({raw("/a\0\0,iiN\0\0\0\0"), hex("00000001 00000002")}), kBad},
+        FailureCase{"UnknownTagAfterGoodArguments",
+                    concat({raw("/a\0\0,iiN\0\0\0\0"), hex("00000001 00000002")}), kBad},
         FailureCase{"IntCutShort", truncated(kLed, 30), kBad},
         FailureCase{"FloatCutAfterTwoBytes", concat({raw("/f\0\0,f\0\0"), hex("3f00")}), kBad},
         FailureCase{"StringArgumentUnterminated", raw("/s\0\0,s\0\0abcd"), kBad},
         FailureCase{"StringArgumentNotASCII", raw("/s\0\0,s\0\0a\x80\0\0"), kBad},
         FailureCase{"BlobStartingBeyondTheEnd", raw("/b\0\0,bb\0"), kBad},
-        FailureCase{"MalformedSecondOfThree", bundleOf({kLed, raw("/a\0\0,d\0\0\0\0\0\0\0\0\0\0"), kLed}), kBad},
-        FailureCase{"MalformedThreeLevelsDown", bundleOf({kLed, bundleOf({bundleOf({truncated(kLed, 30)}), kLed})}), kBad},
-        FailureCase{"BadSizeThreeLevelsDown", bundleOf({bundleOf({bundleOf({kLed, withInt(kLedBundle, 16, 33)})})}), kBad}),
+        FailureCase{"MalformedSecondOfThree",
+                    bundleOf({kLed, raw("/a\0\0,d\0\0\0\0\0\0\0\0\0\0"), kLed}), kBad},
+        FailureCase{"MalformedThreeLevelsDown",
+                    bundleOf({kLed, bundleOf({bundleOf({truncated(kLed, 30)}), kLed})}), kBad},
+        FailureCase{"BadSizeThreeLevelsDown",
+                    bundleOf({bundleOf({bundleOf({kLed, withInt(kLedBundle, 16, 33)})})}), kBad}),
     caseName);
 
 TEST(HJOSCDecoderTest, EveryShortDatagramBeginningWithHashIsMalformedAndSuccessClearsIt) {
@@ -198,13 +209,15 @@ TEST(HJOSCDecoderTest, EveryShortDatagramBeginningWithHashIsMalformedAndSuccessC
 // --- Tolerated -----------------------------------------------------------------------------
 
 TEST(HJOSCDecoderTest, NoPacketElementsAreLeftOutAndTheRestKeptAtAnyDepth) {
-    const auto packet = decode(bundleOf({led(1, 0, 0), Bytes{}, led(2, 0, 0), raw("/monome/led\0"), led(3, 0, 0),
-                                         raw("/abc"), raw("/x\0\0iii\0"), bundleOf({bundleOf({kLed, raw("/abc")})})}));
+    const auto packet = decode(
+        bundleOf({led(1, 0, 0), Bytes{}, led(2, 0, 0), raw("/monome/led\0"), led(3, 0, 0),
+                  raw("/abc"), raw("/x\0\0iii\0"), bundleOf({bundleOf({kLed, raw("/abc")})})}));
     ASSERT_NE(packet, nullptr);
     const auto& elements = packet->asBundle()->attachedObjects();
     ASSERT_EQ(elements.size(), 4u);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(intsOf(*elements[i])[0], i + 1);
-    const auto& deepest = elements[3]->asBundle()->attachedObjects()[0]->asBundle()->attachedObjects();
+    const auto& deepest =
+        elements[3]->asBundle()->attachedObjects()[0]->asBundle()->attachedObjects();
     ASSERT_EQ(deepest.size(), 1u);
     EXPECT_EQ(intsOf(*deepest[0]), (Ints{3, 5, 1}));
 }
@@ -215,9 +228,11 @@ TEST(HJOSCDecoderTest, BlobsWithoutASizeOrWhoseSizeLiesAreEmpty) {
         ASSERT_NE(packet, nullptr) << extra;
         EXPECT_EQ(packet->asMessage()->attachedObjects()[0].dataBlobValue(), Bytes{}) << extra;
     }
-    // Size 100 or 9 with 8 bytes after it; -1 read unsigned is larger still. Either way 8 bytes are skipped.
+    // Size 100 or 9 with 8 bytes after it; -1 read unsigned is larger still. Either way 8 bytes are
+    // skipped.
     for (const std::int32_t size : {100, 9, -1}) {
-        const auto packet = decode(concat({raw("/b\0\0,bi\0"), Utilities::dataBlockFromInt(size), hex("aaaaaaaa 00000007")}));
+        const auto packet = decode(concat(
+            {raw("/b\0\0,bi\0"), Utilities::dataBlockFromInt(size), hex("aaaaaaaa 00000007")}));
         ASSERT_NE(packet, nullptr) << size;
         EXPECT_EQ(packet->asMessage()->attachedObjects()[0].dataBlobValue(), Bytes{}) << size;
         EXPECT_EQ(packet->asMessage()->attachedObjects()[1].intValue(), 7) << size;
@@ -230,7 +245,8 @@ TEST(HJOSCDecoderTest, TrailingBytesAndTheBundleHeadAfterItsHashAreIgnored) {
     for (const auto& [bytes, expected] : std::vector<std::pair<Bytes, std::optional<Bytes>>>{
              {concat({kLed, raw("xyz")}), kLed},
              {concat({kLedBundle, hex("07")}), kLedBundle},  // one stray byte where a size would be
-             {concat({truncated(kLedBundle, 16), hex("07")}), std::nullopt},  // empty: nothing to write
+             {concat({truncated(kLedBundle, 16), hex("07")}),
+              std::nullopt},  // empty: nothing to write
              {garbageHead, kLedBundle}}) {
         const auto packet = decode(bytes);
         ASSERT_NE(packet, nullptr);
@@ -262,7 +278,8 @@ Bytes nested(std::size_t depth, const Bytes& innermost) {
     Bytes bytes;
     for (std::size_t level = 0; level < depth; ++level) {
         bytes = concat({bytes, truncated(kLedBundle, 16)});
-        Utilities::appendInt(bytes, static_cast<std::int32_t>((depth - level - 1) * 20 + innermost.size()));
+        Utilities::appendInt(
+            bytes, static_cast<std::int32_t>((depth - level - 1) * 20 + innermost.size()));
     }
     return concat({bytes, innermost});
 }
@@ -280,7 +297,8 @@ TEST(HJOSCDeepNestingTest, DeepestNestingThatFitsDecodesEncodesPrintsAndDies) {
     EXPECT_EQ(packet->packetizedData(), bytes);
     const std::string text = packet->stringRepresentation();
     std::size_t depth = 0;
-    for (auto at = text.find("BUNDLE:"); at != std::string::npos; at = text.find("BUNDLE:", at + 1)) ++depth;
+    for (auto at = text.find("BUNDLE:"); at != std::string::npos; at = text.find("BUNDLE:", at + 1))
+        ++depth;
     EXPECT_EQ(depth, kDepth);
     EXPECT_EQ(text.rfind("address:/deepest"), text.find("address:/deepest"));
     ASSERT_EQ(HJOSCBundle::messagesOf(*packet).size(), 1u);
@@ -321,11 +339,14 @@ void expectSafeToUse(const Bytes& bytes) {
 }
 
 TEST(HJOSCDecoderRobustnessTest, EveryTruncationAndEveryByteReplacedIsSafe) {
-    const Bytes bytes = bundleOf({kLed, raw("/s\0\0,sfb\0\0\0\0abc\0\x3f\0\0\0\0\0\0\x05\x01\x02\x03\x04\x05\0\0\0"),
-                                  bundleOf({raw("/x\0\0,\0\0\0"), bundleOf({kLed})}), Bytes{}});
-    for (std::size_t length = 0; length <= bytes.size(); ++length) expectSafeToUse(truncated(bytes, length));
+    const Bytes bytes = bundleOf(
+        {kLed, raw("/s\0\0,sfb\0\0\0\0abc\0\x3f\0\0\0\0\0\0\x05\x01\x02\x03\x04\x05\0\0\0"),
+         bundleOf({raw("/x\0\0,\0\0\0"), bundleOf({kLed})}), Bytes{}});
+    for (std::size_t length = 0; length <= bytes.size(); ++length)
+        expectSafeToUse(truncated(bytes, length));
     for (std::size_t at = 0; at < bytes.size(); ++at) {
-        for (const std::uint8_t value : {0x00, 0x01, 0x04, 0x10, 0x23, 0x2c, 0x62, 0x73, 0x7f, 0x80, 0xff}) {
+        for (const std::uint8_t value :
+             {0x00, 0x01, 0x04, 0x10, 0x23, 0x2c, 0x62, 0x73, 0x7f, 0x80, 0xff}) {
             Bytes corrupted = bytes;
             corrupted[at] = value;
             expectSafeToUse(corrupted);

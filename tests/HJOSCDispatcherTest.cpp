@@ -1,7 +1,5 @@
 // The stock delegate logs what it decodes, and nothing for a malformed datagram.
 
-#include "common/osc/HJOSCDispatcher.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,6 +8,7 @@
 #include "common/osc/HJOSCAddress.h"
 #include "common/osc/HJOSCArgument.h"
 #include "common/osc/HJOSCBundle.h"
+#include "common/osc/HJOSCDispatcher.h"
 #include "common/osc/HJOSCMessage.h"
 #include "platform/Log.h"
 
@@ -19,7 +18,8 @@ namespace {
 std::shared_ptr<HJOSCBundle> twoMessageBundle() {
     auto bundle = HJOSCBundle::bundleWithTimestamp(Date{12.5});
     for (const char* address : {"/monome/press", "/layer1/opacity"}) {
-        auto message = HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString(address));
+        auto message =
+            HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString(address));
         message->attachArgument(HJOSCArgument::withInt(3));
         bundle->attachObject(*message);
     }
@@ -45,12 +45,13 @@ TEST_P(HJOSCDispatcherTest, LogsWhatTheDatagramDecodesTo) {
 
 INSTANTIATE_TEST_SUITE_P(
     Datagrams, HJOSCDispatcherTest,
-    ::testing::Values(
-        DispatchCase{"Bundle", twoMessageBundle()->packetizedData().value(),
-                     {"DISPATCH: " + twoMessageBundle()->stringRepresentation()}},
-        DispatchCase{"Empty", Bytes{}, {"DISPATCH: (null)"}},
-        DispatchCase{"NoTypeTags", text(std::string("/a\0\0", 4)), {"DISPATCH: (null)"}},
-        DispatchCase{"TruncatedBundle", text("#bund"), {}}),
+    ::testing::Values(DispatchCase{"Bundle",
+                                   twoMessageBundle()->packetizedData().value(),
+                                   {"DISPATCH: " + twoMessageBundle()->stringRepresentation()}},
+                      DispatchCase{"Empty", Bytes{}, {"DISPATCH: (null)"}},
+                      DispatchCase{
+                          "NoTypeTags", text(std::string("/a\0\0", 4)), {"DISPATCH: (null)"}},
+                      DispatchCase{"TruncatedBundle", text("#bund"), {}}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace

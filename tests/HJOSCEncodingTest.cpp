@@ -26,25 +26,31 @@ using test::hex;
 
 HJOSCMessage led(int x, int y, int state) {
     HJOSCMessage message("/monome/led");
-    message.attachArguments({HJOSCArgument::withInt(x), HJOSCArgument::withInt(y), HJOSCArgument::withInt(state)});
+    message.attachArguments(
+        {HJOSCArgument::withInt(x), HJOSCArgument::withInt(y), HJOSCArgument::withInt(state)});
     return message;
 }
 
-const Bytes kLedMessage = hex("2f 6d 6f 6e 6f 6d 65 2f 6c 65 64 00  2c 69 69 69 00 00 00 00  00 00 00 03 00 00 00 05 00 00 00 01");
+const Bytes kLedMessage =
+    hex("2f 6d 6f 6e 6f 6d 65 2f 6c 65 64 00  2c 69 69 69 00 00 00 00  00 00 00 03 00 00 00 05 00 "
+        "00 00 01");
 const Bytes kBundleHead = hex("23 62 75 6e 64 6c 65 00 bd fa 47 00 80 00 00 00");  // stamped 0.5 s
 
 // --- Atoms -------------------------------------------------------------------
 
 TEST(HJOSCDataUtilitiesTest, NumbersAreFourBigEndianBytes) {
     EXPECT_EQ(Utilities::dataBlockFromInt(0x01020304), hex("01 02 03 04"));
-    EXPECT_EQ(Utilities::dataBlockFromInt(std::numeric_limits<std::int32_t>::min()), hex("80 00 00 00"));
+    EXPECT_EQ(Utilities::dataBlockFromInt(std::numeric_limits<std::int32_t>::min()),
+              hex("80 00 00 00"));
     EXPECT_EQ(Utilities::dataBlockFromFloat(-1.0f), hex("bf 80 00 00"));
     EXPECT_EQ(Utilities::intFromDataBlock(hex("ff ff ff fe 01")), -2);  // only the first four count
     EXPECT_EQ(Utilities::uIntFromDataBlock(hex("ff ff ff fe")), 0xfffffffeu);
     EXPECT_EQ(Utilities::intFromDataBlock(hex("00 00 01")), 0);  // fewer read as zero
     EXPECT_EQ(Utilities::floatFromDataBlock({}), 0.0f);
     for (const char* pattern : {"7f c0 00 01", "ff 80 00 00", "00 00 00 01", "80 00 00 00"}) {
-        EXPECT_EQ(Utilities::dataBlockFromFloat(Utilities::floatFromDataBlock(hex(pattern))), hex(pattern)) << pattern;
+        EXPECT_EQ(Utilities::dataBlockFromFloat(Utilities::floatFromDataBlock(hex(pattern))),
+                  hex(pattern))
+            << pattern;
     }
 }
 
@@ -59,7 +65,8 @@ TEST_P(HJOSCPaddingTest, StringsBlobsAndPaddedDataTakeOneToFourNuls) {
     EXPECT_EQ(Utilities::paddedDataFromData(sample), concat({sample, nuls}));
     EXPECT_EQ(Utilities::dataBlockFromString(text), concat({sample, nuls}));
     EXPECT_EQ(Utilities::stringFromDataBlock(concat({sample, nuls})), text);
-    const Bytes blob = concat({Utilities::dataBlockFromInt(static_cast<std::int32_t>(sample.size())), sample, nuls});
+    const Bytes blob = concat(
+        {Utilities::dataBlockFromInt(static_cast<std::int32_t>(sample.size())), sample, nuls});
     EXPECT_EQ(Utilities::dataBlockFromBlob(sample), blob);
     EXPECT_EQ(HJOSCArgument::withDataBlob(sample).packetizedData(), blob);
     EXPECT_EQ(Utilities::blobFromDataBlock(blob), sample);
@@ -102,9 +109,11 @@ TEST_P(HJOSCTimeTagTest, WritesAndReadsBack) {
 
 INSTANTIATE_TEST_SUITE_P(
     Dates, HJOSCTimeTagTest,
-    ::testing::Values(TimeTagCase{0.0, "bd fa 47 00 00 00 00 00"}, TimeTagCase{0.5, "bd fa 47 00 80 00 00 00"},
+    ::testing::Values(TimeTagCase{0.0, "bd fa 47 00 00 00 00 00"},
+                      TimeTagCase{0.5, "bd fa 47 00 80 00 00 00"},
                       TimeTagCase{1.25, "bd fa 47 01 40 00 00 00"},
-                      TimeTagCase{788918400.75, "ed 00 37 80 c0 00 00 00"},  // 2026-01-01 00:00:00.75 UTC
+                      TimeTagCase{788918400.75,
+                                  "ed 00 37 80 c0 00 00 00"},  // 2026-01-01 00:00:00.75 UTC
                       // Before the reference date the whole seconds round down, so the
                       // fraction stays positive and the date reads back as written.
                       TimeTagCase{-0.25, "bd fa 46 ff c0 00 00 00"}));
@@ -123,8 +132,8 @@ TEST(HJOSCDataUtilitiesTest, TimeTagTruncatesToAFractionOfAMicrosecond) {
 }
 
 TEST(HJOSCDataUtilitiesTest, TimeTagsOfUnwritableDatesAreStillEightBytes) {
-    for (const double seconds : {std::nan(""), std::numeric_limits<double>::infinity(), -1e300, 1e300,
-                                 Date::distantPast().secondsSinceReferenceDate, -1e-20}) {
+    for (const double seconds : {std::nan(""), std::numeric_limits<double>::infinity(), -1e300,
+                                 1e300, Date::distantPast().secondsSinceReferenceDate, -1e-20}) {
         EXPECT_EQ(Utilities::ntpTimestampFromNSDate(Date{seconds}).size(), 8u) << seconds;
     }
 }
@@ -153,13 +162,16 @@ TEST(HJOSCArgumentTest, StorageAroundTheInlineLimitSurvivesCopiesMovesAndSelfAss
     for (std::size_t length = 0; length <= 2 * HJOSCArgument::kInlineCapacity; ++length) {
         SCOPED_TRACE(length);
         const HJOSCArgument original = HJOSCArgument::withString(std::string(length, 'x'));
-        for (const HJOSCArgument& start : {HJOSCArgument::withInt(1), HJOSCArgument::withString(std::string(40, 'y'))}) {
+        for (const HJOSCArgument& start :
+             {HJOSCArgument::withInt(1), HJOSCArgument::withString(std::string(40, 'y'))}) {
             HJOSCArgument assigned = start;
             assigned = original;
             EXPECT_EQ(assigned, original);
             HJOSCArgument moved = std::move(assigned);
             EXPECT_EQ(moved, original);
-            EXPECT_TRUE(assigned.data().empty());  // NOLINT(bugprone-use-after-move): left empty, never dangling
+            EXPECT_TRUE(
+                assigned.data()
+                    .empty());  // NOLINT(bugprone-use-after-move): left empty, never dangling
             assigned = start;
             assigned = std::move(moved);
             EXPECT_EQ(assigned, original);
@@ -182,7 +194,8 @@ TEST(HJOSCMessageEncodingTest, LedMessageIsThirtyTwoBytesAndAppendsAfterWhatTheB
 }
 
 TEST(HJOSCMessageEncodingTest, MessageWithoutArgumentsEndsWithAnEmptyTypeTagString) {
-    const auto ping = HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString("/monome"));
+    const auto ping =
+        HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString("/monome"));
     EXPECT_EQ(ping->typeTagString(), ",");
     EXPECT_EQ(ping->packetizedData(), hex("2f 6d 6f 6e 6f 6d 65 00 2c 00 00 00"));
     EXPECT_EQ(HJOSCMessage::messageWithHJOSCAddress(nullptr), nullptr);
@@ -196,8 +209,9 @@ TEST(HJOSCMessageEncodingTest, ArgumentsGoOnTheWireInAttachOrder) {
     mixed.attachArgument(HJOSCArgument::withString("abcd"));
     mixed.attachArgument(HJOSCArgument::withDataBlob(hex("ee")));
     EXPECT_EQ(mixed.typeTagString(), ",ifsb");
-    EXPECT_EQ(mixed.packetizedData(), hex("2f 78 00 00 2c 69 66 73 62 00 00 00 00 00 00 01 3f 00 00 00"
-                                          "61 62 63 64 00 00 00 00 00 00 00 01 ee 00 00 00"));
+    EXPECT_EQ(mixed.packetizedData(),
+              hex("2f 78 00 00 2c 69 66 73 62 00 00 00 00 00 00 01 3f 00 00 00"
+                  "61 62 63 64 00 00 00 00 00 00 00 01 ee 00 00 00"));
     EXPECT_EQ(mixed.encodedSize(), mixed.packetizedData()->size());
 }
 
@@ -206,7 +220,8 @@ TEST(HJOSCMessageEncodingTest, TypeTagStringAtEveryLengthModFour) {
         HJOSCMessage message(HJOSCAddress("/a"));
         message.attachArguments(std::vector<HJOSCArgument>(count, HJOSCArgument::withInt(0)));
         const Bytes tags = concat({hex("2c"), Bytes(count, 'i'), Bytes(4 - (count + 1) % 4, 0)});
-        EXPECT_EQ(message.packetizedData(), concat({hex("2f 61 00 00"), tags, Bytes(4 * count, 0)})) << count;
+        EXPECT_EQ(message.packetizedData(), concat({hex("2f 61 00 00"), tags, Bytes(4 * count, 0)}))
+            << count;
     }
 }
 
@@ -256,7 +271,6 @@ TEST(HJOSCBundleEncodingTest, LedMessageInABundleIsFiftyTwoBytes) {
     EXPECT_EQ(bundle->packetizedData(), concat({kBundleHead, hex("00 00 00 20"), kLedMessage}));
 }
 
-
 TEST(HJOSCBundleEncodingTest, BundleWithoutElementsHasNoEncodingAndIsWrittenAsSizeZero) {
     HJOSCBundle bundle(Date{0.5});
     Bytes buffer = hex("01");
@@ -273,7 +287,8 @@ TEST(HJOSCBundleEncodingTest, BundleWithoutElementsHasNoEncodingAndIsWrittenAsSi
     HJOSCBundle nestedEmpty(Date{0.5});
     nestedEmpty.attachObject(holder);
     outer.attachObject(HJOSCBundle(Date{1.0}));
-    const Bytes nestedBytes = concat({kBundleHead, hex("00 00 00 14"), kBundleHead, hex("00 00 00 00")});
+    const Bytes nestedBytes =
+        concat({kBundleHead, hex("00 00 00 14"), kBundleHead, hex("00 00 00 00")});
     const Bytes siblingBytes = concat({kBundleHead, hex("00 00 00 00 00 00 00 00")});
     EXPECT_EQ(nestedEmpty.packetizedData(), nestedBytes);
     EXPECT_EQ(outer.packetizedData(), siblingBytes);
@@ -290,16 +305,21 @@ TEST(HJOSCBundleEncodingTest, NestedBundlesCarryTheirOwnSizesAndTimeTags) {
     outer->attachObject(inner);
     outer->attachObject(null);
     EXPECT_EQ(outer->attachedObjects().size(), 2u);
-    const Bytes innerBytes = concat({hex("23 62 75 6e 64 6c 65 00 bd fa 47 01 40 00 00 00 00 00 00 20"),
-                                     *led(0, 0, 1).packetizedData(), hex("00 00 00 20"), *led(1, 1, 0).packetizedData()});
-    const Bytes outerBytes = concat({kBundleHead, hex("00 00 00 20"), kLedMessage, hex("00 00 00 58"), innerBytes});
+    const Bytes innerBytes = concat(
+        {hex("23 62 75 6e 64 6c 65 00 bd fa 47 01 40 00 00 00 00 00 00 20"),
+         *led(0, 0, 1).packetizedData(), hex("00 00 00 20"), *led(1, 1, 0).packetizedData()});
+    const Bytes outerBytes =
+        concat({kBundleHead, hex("00 00 00 20"), kLedMessage, hex("00 00 00 58"), innerBytes});
     EXPECT_EQ(outer->packetizedData(), outerBytes);
     // Appended after other bytes, sizes stay relative to the elements.
     HJOSCBundle wrapper(Date{0.5});
     wrapper.attachObject(outer);
     Bytes buffer = hex("ff ff ff");
     ASSERT_TRUE(wrapper.appendPacketizedData(buffer));
-    EXPECT_EQ(buffer, concat({hex("ff ff ff"), kBundleHead, Utilities::dataBlockFromInt(static_cast<std::int32_t>(outerBytes.size())), outerBytes}));
+    EXPECT_EQ(buffer,
+              concat({hex("ff ff ff"), kBundleHead,
+                      Utilities::dataBlockFromInt(static_cast<std::int32_t>(outerBytes.size())),
+                      outerBytes}));
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // The listener over real loopback UDP: datagrams are received on its thread
 // and reach the delegate only when the test runs the main loop.
 
-#include "common/osc/HJOSCListener.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
@@ -15,6 +13,7 @@
 
 #include "common/osc/HJOSCAddress.h"
 #include "common/osc/HJOSCArgument.h"
+#include "common/osc/HJOSCListener.h"
 #include "common/osc/HJOSCListenerDelegate.h"
 #include "common/osc/HJOSCMessage.h"
 #include "platform/Clock.h"
@@ -41,7 +40,8 @@ public:
 };
 
 Bytes indexDatagram(std::uint32_t index) {
-    return {std::uint8_t(index >> 24), std::uint8_t(index >> 16), std::uint8_t(index >> 8), std::uint8_t(index)};
+    return {std::uint8_t(index >> 24), std::uint8_t(index >> 16), std::uint8_t(index >> 8),
+            std::uint8_t(index)};
 }
 
 class HJOSCListenerTest : public ::testing::Test {
@@ -83,10 +83,12 @@ TEST_F(HJOSCListenerTest, DeliversEachDatagramWithItsExactBytesInOrderOnlyWhenTh
     bool largestRefused = false;
     for (const std::size_t size : {0U, 1U, 3U, 1000U, 65506U}) {  // zero-length ones too
         Bytes datagram(size);
-        for (std::size_t i = 0; i < size; ++i) datagram[i] = static_cast<std::uint8_t>(i * 7 + size);
+        for (std::size_t i = 0; i < size; ++i)
+            datagram[i] = static_cast<std::uint8_t>(i * 7 + size);
         const int error = peer.socket().sendTo(datagram, {test::kLoopback, listener->localPort()});
         if (size == 65506U && error == EMSGSIZE) {
-            largestRefused = true;  // a system that caps datagrams (macOS without a larger send buffer)
+            largestRefused =
+                true;  // a system that caps datagrams (macOS without a larger send buffer)
             continue;
         }
         ASSERT_EQ(error, 0);
@@ -105,8 +107,8 @@ TEST_F(HJOSCListenerTest, ListenerOnATakenPortLogsBindAndDeliversNothing) {
     {
         const Log::Capture capture;
         listener = HJOSCListener::defaultListenerOnPort(loop, peer.port());
-        EXPECT_EQ(capture.lines(),
-                  std::vector<std::string>{"bind " + std::to_string(peer.port()) + ": Address already in use"});
+        EXPECT_EQ(capture.lines(), std::vector<std::string>{"bind " + std::to_string(peer.port()) +
+                                                            ": Address already in use"});
     }
     ASSERT_NE(listener, nullptr);
     const int descriptor = listener->socketDescriptor();
@@ -156,7 +158,8 @@ TEST_F(HJOSCListenerTest, DatagramArrivingBeforeSetDelegateGoesToTheStockDispatc
     listener->setDelegate(recorder);  // the owner takes over; the early call is queued already
     const Log::Capture capture;
     ASSERT_TRUE(runLoopUntil(loop, [&] { return listener->waitingDatagramCount() == 0; }));
-    EXPECT_EQ(capture.lines(), std::vector<std::string>{"DISPATCH: " + early->stringRepresentation()});
+    EXPECT_EQ(capture.lines(),
+              std::vector<std::string>{"DISPATCH: " + early->stringRepresentation()});
     EXPECT_TRUE(recorder->datagrams.empty());
 }
 
@@ -185,12 +188,14 @@ void flood(UdpTestPeer& peer, HJOSCListener& listener, std::uint32_t first, std:
             ASSERT_TRUE(peer.sendTo(listener.localPort(), indexDatagram(first + sent)));
         }
         ASSERT_TRUE(waitUntil([&] {
-            return listener.waitingDatagramCount() + listener.droppedDatagramCount() >= before + sent;
+            return listener.waitingDatagramCount() + listener.droppedDatagramCount() >=
+                   before + sent;
         }));
     }
 }
 
-TEST_F(HJOSCListenerTest, HandOffIsBoundedAndDropsAreCountedAndReportedOnlyWhenVerboseAtMostOnceASecond) {
+TEST_F(HJOSCListenerTest,
+       HandOffIsBoundedAndDropsAreCountedAndReportedOnlyWhenVerboseAtMostOnceASecond) {
     constexpr std::uint32_t kBound = HJOSCListener::kMaxWaitingDatagrams;
     const auto listener = recordingListener();
     const auto report = [&](int dropped) {

@@ -1,8 +1,6 @@
 // The sender over real loopback UDP, with the flush ticks driven by a manual
 // clock: each test steps the clock to an instant and runs one loop pass.
 
-#include "common/osc/HJOSCSender.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -15,6 +13,7 @@
 #include "common/osc/HJOSCBundle.h"
 #include "common/osc/HJOSCDecoder.h"
 #include "common/osc/HJOSCMessage.h"
+#include "common/osc/HJOSCSender.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/RunLoop.h"
@@ -39,7 +38,9 @@ HJOSCMessage blobMessage(std::int32_t index, std::size_t blobSize) {
     return message;
 }
 
-std::size_t encodedSize(const HJOSCPacket& packet) { return packet.packetizedData().value().size(); }
+std::size_t encodedSize(const HJOSCPacket& packet) {
+    return packet.packetizedData().value().size();
+}
 
 // What a bundle carries, as (address, first int argument) in order.
 using Summary = std::vector<std::pair<std::string, std::int32_t>>;
@@ -74,8 +75,10 @@ protected:
         }
         ReceivedBundle received{bundle->timeStamp(), {}, datagram->size()};
         for (const auto& element : bundle->attachedObjects()) {
-            const HJOSCMessage& message = *element->asMessage();  // the sender bundles only messages
-            received.messages.emplace_back(message.address().address(), message.attachedObjects().front().intValue());
+            const HJOSCMessage& message =
+                *element->asMessage();  // the sender bundles only messages
+            received.messages.emplace_back(message.address().address(),
+                                           message.attachedObjects().front().intValue());
         }
         return received;
     }
@@ -85,7 +88,8 @@ protected:
     void expectNothingSentYet() {
         const auto marker = intMessage("/marker", 0);
         ASSERT_TRUE(sender->sendOSCPacket(marker));
-        EXPECT_EQ(peer.receive(), marker.packetizedData()) << "something was sent before the marker";
+        EXPECT_EQ(peer.receive(), marker.packetizedData())
+            << "something was sent before the marker";
     }
 
     void expectStampedAt(Date stamp, Duration offset) const {
@@ -202,9 +206,10 @@ TEST_F(HJOSCSenderTest, RefusedDatagramIsCountedAndLoggedOnceASecondAtMost) {
     EXPECT_EQ(sender->refusedDatagramCount(), 3U);
     const std::string port = std::to_string(peer.port());
     EXPECT_EQ(capture.lines(),
-              (std::vector<std::string>{
-                  "dropped a datagram of 70020 bytes for port " + port + ": Message too long (1 so far)",
-                  "dropped a datagram of 80020 bytes for port " + port + ": Message too long (3 so far)"}));
+              (std::vector<std::string>{"dropped a datagram of 70020 bytes for port " + port +
+                                            ": Message too long (1 so far)",
+                                        "dropped a datagram of 80020 bytes for port " + port +
+                                            ": Message too long (3 so far)"}));
 }
 
 TEST_F(HJOSCSenderTest, OversizedBundleLeavesInTheSameTickAsPartsWithinTheLimitInOrder) {
@@ -212,17 +217,22 @@ TEST_F(HJOSCSenderTest, OversizedBundleLeavesInTheSameTickAsPartsWithinTheLimitI
     auto pair = HJOSCBundle::bundleWithTimestamp(Date{});
     pair->attachObject(blobMessage(0, 0));
     pair->attachObject(blobMessage(1, 0));
-    const std::size_t room = HJOSCSender::kMaxBundleSize - encodedSize(*pair) - 4000;  // fills a pair exactly
+    const std::size_t room =
+        HJOSCSender::kMaxBundleSize - encodedSize(*pair) - 4000;  // fills a pair exactly
     ASSERT_EQ(room % 4, 0U);
     const struct {
         std::size_t over;  // bytes of the pair beyond the limit
         bool third;        // a small third message follows the pair
         std::vector<std::size_t> messagesPerDatagram;
-    } cases[] = {{0, false, {2}}, {4, false, {1, 1}}, {0, true, {2, 1}},
-                 {HJOSCSender::kMaxBundleSize, true, {1, 1, 1}}};  // too big for any part: travels alone
+    } cases[] = {
+        {0, false, {2}},
+        {4, false, {1, 1}},
+        {0, true, {2, 1}},
+        {HJOSCSender::kMaxBundleSize, true, {1, 1, 1}}};  // too big for any part: travels alone
     Duration now = 0ms;
     for (const auto& split : cases) {
-        SCOPED_TRACE(::testing::Message() << "over by " << split.over << (split.third ? " with a third" : ""));
+        SCOPED_TRACE(::testing::Message()
+                     << "over by " << split.over << (split.third ? " with a third" : ""));
         sender->addOSCMessage(blobMessage(0, 4000));
         sender->addOSCMessage(blobMessage(1, room + split.over));
         ASSERT_EQ(encodedSize(*sender->mainBundle()), HJOSCSender::kMaxBundleSize + split.over);
@@ -250,7 +260,8 @@ TEST_F(HJOSCSenderTest, OversizedBundleLeavesInTheSameTickAsPartsWithinTheLimitI
 }
 
 TEST_F(HJOSCSenderTest, PendingBundlePastSixtyFourKilobytesLeavesAtOnceInPartsInOrder) {
-    // Each message encodes to 4016 bytes: 16 fit in 65536 with the bundle's head, the 17th does not.
+    // Each message encodes to 4016 bytes: 16 fit in 65536 with the bundle's head, the 17th does
+    // not.
     for (std::int32_t i = 0; i < 16; ++i) sender->addOSCMessage(blobMessage(i, 4000));
     expectNothingSentYet();
     sender->addOSCMessage(blobMessage(16, 4000));
@@ -286,7 +297,8 @@ TEST_F(HJOSCSenderTest, VerboseModeLogsEachMessageSentOnOneLine) {
     Log::setVerbose(false);
     ASSERT_TRUE(peer.receive().has_value());
     const std::string port = std::to_string(peer.port());
-    EXPECT_EQ(capture.lines(), (std::vector<std::string>{"SEND " + port + ": /loud i 4", "SEND " + port + ": /louder i 5"}));
+    EXPECT_EQ(capture.lines(), (std::vector<std::string>{"SEND " + port + ": /loud i 4",
+                                                         "SEND " + port + ": /louder i 5"}));
 }
 
 }  // namespace

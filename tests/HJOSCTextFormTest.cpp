@@ -31,12 +31,15 @@ INSTANTIATE_TEST_SUITE_P(
     Arguments, HJOSCArgumentDescriptionTest,
     ::testing::Values(
         DescriptionCase{"Int", HJOSCArgument::withInt(3), "i { 3 }"},
-        DescriptionCase{"NegativeInt", HJOSCArgument::withInt(-2147483647 - 1), "i { -2147483648 }"},
+        DescriptionCase{"NegativeInt", HJOSCArgument::withInt(-2147483647 - 1),
+                        "i { -2147483648 }"},
         DescriptionCase{"Float", HJOSCArgument::withFloat(0.5f), "f { 0.500000 }"},
         DescriptionCase{"String", HJOSCArgument::withString("hello"), "s { hello }"},
         DescriptionCase{"EmptyString", HJOSCArgument::withString(""), "s {  }"},
-        DescriptionCase{"StringWithControlBytes", HJOSCArgument::withString("a\n\x1b[2J\\"), "s { a\\n\\x1b[2J\\\\ }"},
-        DescriptionCase{"Blob", HJOSCArgument::withDataBlob(Bytes{1, 2, 3, 4, 0xab}), "b { <01020304 ab> }"},
+        DescriptionCase{"StringWithControlBytes", HJOSCArgument::withString("a\n\x1b[2J\\"),
+                        "s { a\\n\\x1b[2J\\\\ }"},
+        DescriptionCase{"Blob", HJOSCArgument::withDataBlob(Bytes{1, 2, 3, 4, 0xab}),
+                        "b { <01020304 ab> }"},
         DescriptionCase{"EmptyBlob", HJOSCArgument::withDataBlob({}), "b { <> }"},
         DescriptionCase{"BlobWhoseSizeLies", typed('b', Bytes{0, 0, 0, 9, 1}), "b { (null) }"},
         DescriptionCase{"StringNotASCII", typed('s', Bytes{'a', 0xe9, 0, 0}), "s { (null) }"},
@@ -46,7 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 HJOSCMessage led(int x, int y, int state) {
     HJOSCMessage message("/monome/led");
-    message.attachArguments({HJOSCArgument::withInt(x), HJOSCArgument::withInt(y), HJOSCArgument::withInt(state)});
+    message.attachArguments(
+        {HJOSCArgument::withInt(x), HJOSCArgument::withInt(y), HJOSCArgument::withInt(state)});
     return message;
 }
 
@@ -60,9 +64,11 @@ TEST(HJOSCTextFormTest, TrafficLineIsAddressTypesAndValuesAsOscdumpShowsThem) {
         std::vector<HJOSCArgument> arguments;
         const char* text;
     } cases[] = {
-        {{HJOSCArgument::withInt(3), HJOSCArgument::withInt(2), HJOSCArgument::withInt(-1)}, "/a iii 3 2 -1"},
+        {{HJOSCArgument::withInt(3), HJOSCArgument::withInt(2), HJOSCArgument::withInt(-1)},
+         "/a iii 3 2 -1"},
         {{HJOSCArgument::withFloat(25.0f), HJOSCArgument::withFloat(0.375f)}, "/a ff 25 0.375"},
-        {{HJOSCArgument::withString("hi"), HJOSCArgument::withDataBlob(Bytes{1, 2, 3})}, "/a sb \"hi\" [3 byte blob]"},
+        {{HJOSCArgument::withString("hi"), HJOSCArgument::withDataBlob(Bytes{1, 2, 3})},
+         "/a sb \"hi\" [3 byte blob]"},
         {{typed('d', Bytes(8, 0))}, "/a d ?"},
         {{}, "/a"},
     };
@@ -74,7 +80,8 @@ TEST(HJOSCTextFormTest, TrafficLineIsAddressTypesAndValuesAsOscdumpShowsThem) {
 }
 
 TEST(HJOSCTextFormTest, MessageWithoutArgumentsEndsAfterItsTypes) {
-    EXPECT_EQ(HJOSCMessage(HJOSCAddress("/stagevue/ping")).stringRepresentation(), "MESSAGE:\naddress:/stagevue/ping\n types:,");
+    EXPECT_EQ(HJOSCMessage(HJOSCAddress("/stagevue/ping")).stringRepresentation(),
+              "MESSAGE:\naddress:/stagevue/ping\n types:,");
     // Received text never adds a line of its own nor a terminal escape.
     EXPECT_EQ(HJOSCMessage(HJOSCAddress("/a\nDISPATCH: x\x1b\x7f\xff")).stringRepresentation(),
               "MESSAGE:\naddress:/a\\nDISPATCH: x\\x1b\\x7f\\xff\n types:,");

@@ -14,8 +14,9 @@
 namespace velto::test {
 namespace {
 
-constexpr const char* kTopSlider = "/stagevue/layer/media/time/4";  // grid row 7, the monome's row 0
-constexpr const char* kOpacity2 = "/stagevue/layer/opacity/2";     // column 2
+constexpr const char* kTopSlider =
+    "/stagevue/layer/media/time/4";                             // grid row 7, the monome's row 0
+constexpr const char* kOpacity2 = "/stagevue/layer/opacity/2";  // column 2
 const std::vector<SentValue> kTopSliderAtThree{{kTopSlider, 0.375f}};
 
 class InboundRoutingTest : public BridgeFixture {
@@ -45,8 +46,8 @@ TEST_F(InboundRoutingTest, EveryStateButZeroIsAPress) {
 }
 
 TEST_F(InboundRoutingTest, OnlyAddressesBeginningWithMonomePressAreGridPresses) {
-    for (const char* address :
-         {"/monome/led", "/monome/pres", "/Monome/press", "/stagevuex/a", "/stagevue/monome/press", "/other/thing"}) {
+    for (const char* address : {"/monome/led", "/monome/pres", "/Monome/press", "/stagevuex/a",
+                                "/stagevue/monome/press", "/other/thing"}) {
         deliver(messageBytes(address, {intArg(3), intArg(0), intArg(1)}));
     }
     expectNoReaction();
@@ -60,9 +61,9 @@ TEST_F(InboundRoutingTest, WrongArgumentCountsTheBottomRowAndCellsOutsideTheGrid
     deliver(messageBytes("/monome/press"));
     deliver(messageBytes("/monome/press", {intArg(3), intArg(0)}));
     deliver(messageBytes("/monome/press", {intArg(3), intArg(0), intArg(1), intArg(1)}));
-    std::vector<std::pair<std::int32_t, std::int32_t>> cells = {{-1, 0},      {8, 0},       {3, 8},
-                                                                {3, -1},      {INT_MIN, 0}, {3, INT_MIN},
-                                                                {3, INT_MAX}, {INT_MAX, INT_MAX}};
+    std::vector<std::pair<std::int32_t, std::int32_t>> cells = {
+        {-1, 0},      {8, 0},       {3, 8},       {3, -1},
+        {INT_MIN, 0}, {3, INT_MIN}, {3, INT_MAX}, {INT_MAX, INT_MAX}};
     for (std::int32_t x = 0; x < 8; ++x) cells.emplace_back(x, 7);
     for (const auto& [x, y] : cells) {
         deliver(pressBytes(x, y, 1));
@@ -73,17 +74,19 @@ TEST_F(InboundRoutingTest, WrongArgumentCountsTheBottomRowAndCellsOutsideTheGrid
 
 TEST_F(InboundRoutingTest, BundleElementsAreHandledDepthFirstInOrderWhateverTheirTimeTag) {
     const Date farFuture{1e9};
-    auto outer = makeBundle({makeMessage(kTopSlider, {floatArg(0.5f)}),
-                             makeBundle({makeMessage("/monome/press", {intArg(3), intArg(0), intArg(1)}),
-                                         makeMessage("/monome/press", {intArg(6), intArg(0), intArg(1)})},
-                                        farFuture),
-                             makeMessage(kTopSlider, {floatArg(0.125f)})},
-                            farFuture);
+    auto outer =
+        makeBundle({makeMessage(kTopSlider, {floatArg(0.5f)}),
+                    makeBundle({makeMessage("/monome/press", {intArg(3), intArg(0), intArg(1)}),
+                                makeMessage("/monome/press", {intArg(6), intArg(0), intArg(1)})},
+                               farFuture),
+                    makeMessage(kTopSlider, {floatArg(0.125f)})},
+                   farFuture);
     deliver(encode(*outer));
 
     const auto sent = sendPendingNow();
     EXPECT_EQ(sent.values, (std::vector<SentValue>{{kTopSlider, 0.375f}, {kTopSlider, 0.75f}}));
-    EXPECT_EQ(sent.lights, joined({sliderRow(0, 4), sliderRow(0, 3), sliderRow(0, 6), sliderRow(0, 1)}));
+    EXPECT_EQ(sent.lights,
+              joined({sliderRow(0, 4), sliderRow(0, 3), sliderRow(0, 6), sliderRow(0, 1)}));
 }
 
 TEST_F(InboundRoutingTest, DatagramsThatHoldNoUsablePacketChangeNothing) {
@@ -93,7 +96,8 @@ TEST_F(InboundRoutingTest, DatagramsThatHoldNoUsablePacketChangeNothing) {
     Bytes truncated = pressBytes(3, 0, 1);
     truncated.resize(truncated.size() - 4);
 
-    for (const Bytes& datagram : {Bytes{}, emptyBundle, truncated, Bytes{'h', 'e', 'l', 'l', 'o'}}) deliver(datagram);
+    for (const Bytes& datagram : {Bytes{}, emptyBundle, truncated, Bytes{'h', 'e', 'l', 'l', 'o'}})
+        deliver(datagram);
     expectNoReaction();
 
     deliver(pressBytes(3, 0, 1));

@@ -10,7 +10,7 @@ namespace velto::tools {
 namespace {
 
 class LineBufferTest : public ::testing::Test {
-  protected:
+protected:
     LineBuffer buffer;
 
     std::vector<std::string> append(std::string_view text) {
@@ -38,7 +38,8 @@ TEST_F(LineBufferTest, OverlongLineIsCutSoTheBufferStaysBounded) {
     ASSERT_EQ(taken.size(), 2u);
     EXPECT_EQ(taken[0].size(), LineBuffer::kMaxLineLength);
     EXPECT_EQ(taken[1], std::string(10, 'x'));
-    EXPECT_EQ(append(std::string(LineBuffer::kMaxLineLength * 2, 'y')).size(), 2u) << "no newline at all";
+    EXPECT_EQ(append(std::string(LineBuffer::kMaxLineLength * 2, 'y')).size(), 2u)
+        << "no newline at all";
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -83,11 +83,13 @@ TEST(Log, LinesThatTheReaderCannotTakeAtOnceAreDroppedCountedAndReportedNotWaite
     const int savedStandardError = ::dup(STDERR_FILENO);
     ::dup2(fds[1], STDERR_FILENO);
     const std::string filler(1000, 'x');
-    for (int i = 0; i < 100; ++i) Log::message(filler);  // more than a pipe holds: a waiting write never returns
+    for (int i = 0; i < 100; ++i)
+        Log::message(filler);  // more than a pipe holds: a waiting write never returns
     std::string text;
     const auto drain = [&] {
         char buffer[4096];
-        for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(got));
+        for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+            text.append(buffer, static_cast<std::size_t>(got));
     };
     drain();
     const auto written = static_cast<std::size_t>(std::count(text.begin(), text.end(), 'x')) / 1000;
@@ -96,7 +98,8 @@ TEST(Log, LinesThatTheReaderCannotTakeAtOnceAreDroppedCountedAndReportedNotWaite
     ::dup2(savedStandardError, STDERR_FILENO);
     for (const int fd : {savedStandardError, fds[0], fds[1]}) ::close(fd);
     EXPECT_LT(written, 100U);
-    EXPECT_NE(text.find("] dropped " + std::to_string(100 - written) + " log lines: the log's reader was not ready\n"),
+    EXPECT_NE(text.find("] dropped " + std::to_string(100 - written) +
+                        " log lines: the log's reader was not ready\n"),
               std::string::npos);
     EXPECT_TRUE(text.ends_with("] after\n")) << text.substr(text.size() - 200);
 }

@@ -48,7 +48,8 @@ bool portIsFree(std::uint16_t port) {
 // Sends presses to the grid port and reports to the video port in use, until stopped.
 class Traffic {
 public:
-    explicit Traffic(const VeltoPorts& ports) : monomePort_(ports.monomeListen), stagevuePort_(ports.stagevueListen) {
+    explicit Traffic(const VeltoPorts& ports)
+        : monomePort_(ports.monomeListen), stagevuePort_(ports.stagevueListen) {
         thread_ = std::thread([this] { run(); });
     }
     ~Traffic() {
@@ -108,8 +109,10 @@ TEST(PortChangeTest, SighupMovesEveryEndpointUnderTrafficWithoutStrayReadsOrLeak
     PeerRecorder* gridPeers[] = {&velto.grid(), &otherGrid};
 
     Traffic traffic(velto.ports());
-    ASSERT_TRUE(velto.video().waitFor([](const Recording& r) { return r.values.size() >= 4; }, kLimit))
-        << "no traffic answered before the first reload\n" << velto.process().transcript();
+    ASSERT_TRUE(
+        velto.video().waitFor([](const Recording& r) { return r.values.size() >= 4; }, kLimit))
+        << "no traffic answered before the first reload\n"
+        << velto.process().transcript();
 
     std::size_t markersSent = 0;
     for (int reload = 1; reload <= kReloads; ++reload) {
@@ -141,19 +144,23 @@ TEST(PortChangeTest, SighupMovesEveryEndpointUnderTrafficWithoutStrayReadsOrLeak
             const std::size_t expected = static_cast<std::size_t>(i) + 1;
             ASSERT_TRUE(velto.sendToMonome(test::pressDatagram(2 + i, 2, 1)));
             ASSERT_TRUE(video.waitFor(
-                [&](const Recording& r) { return r.valuesFor(kMarkerAddress).size() >= expected; }, kLimit))
-                << "marker " << i << " was not answered at the new video port\n" << velto.process().transcript();
+                [&](const Recording& r) { return r.valuesFor(kMarkerAddress).size() >= expected; },
+                kLimit))
+                << "marker " << i << " was not answered at the new video port\n"
+                << velto.process().transcript();
         }
         markersSent += kMarkersPerReload;
         // A report at the new video app port lights the grid's row of that slider.
         ASSERT_TRUE(velto.sendToStagevue(test::floatDatagram(kMarkerAddress, 0.875f)));
         ASSERT_TRUE(grid.waitFor(hasMarkerLight, kLimit))
-            << "the report at the new video app port was not drawn\n" << velto.process().transcript();
+            << "the report at the new video app port was not drawn\n"
+            << velto.process().transcript();
 
         // Each marker answered once: no second listener read it.
         EXPECT_EQ(markerCount(video), static_cast<std::size_t>(kMarkersPerReload));
         EXPECT_EQ(markerCount(oldVideo), 0u) << "a marker reached the old video peer";
-        EXPECT_FALSE(hasMarkerLight(oldGrid.snapshot())) << "the marker's light reached the old grid peer";
+        EXPECT_FALSE(hasMarkerLight(oldGrid.snapshot()))
+            << "the marker's light reached the old grid peer";
 
         const auto now = velto.stats();
         ASSERT_TRUE(now.has_value());

@@ -33,7 +33,7 @@ struct Pipe {
 };
 
 class RunLoopTest : public ::testing::Test {
-  protected:
+protected:
     ManualClock clock;
     RunLoop loop{clock};
     const Instant t0 = clock.now();
@@ -140,7 +140,10 @@ TEST_F(RunLoopTest, RunOnceRunsPostedCallsInOrderThenDueTimers) {
     // A backlog runs in slices of a millisecond, with the timers due between them.
     fired.clear();
     const auto tick = loop.scheduleTimer(milliseconds(1), false, record("tick"));
-    loop.post([&] { fired.push_back("slow"); clock.advance(milliseconds(1)); });
+    loop.post([&] {
+        fired.push_back("slow");
+        clock.advance(milliseconds(1));
+    });
     loop.post(record("next"));
     EXPECT_TRUE(loop.runOnce());
     EXPECT_EQ(fired, (Names{"slow", "tick", "next"}));

@@ -30,7 +30,7 @@ const Ipv4Endpoint kSerialosc{0x7F000001, 12002};  // 127.0.0.1, where the bridg
 struct Arg {
     Arg(int value) : argument(HJOSCArgument::withInt(value)) {}  // NOLINT: implicit on purpose
     Arg(const char* text) : argument(HJOSCArgument::withString(text)) {}  // NOLINT
-    Arg(float value) : argument(HJOSCArgument::withFloat(value)) {}        // NOLINT
+    Arg(float value) : argument(HJOSCArgument::withFloat(value)) {}       // NOLINT
     HJOSCArgument argument;
 };
 
@@ -43,8 +43,10 @@ std::shared_ptr<HJOSCMessage> message(const std::string& address, std::vector<Ar
 std::shared_ptr<HJOSCBundle> bundle(std::vector<std::shared_ptr<HJOSCPacket>> elements) {
     auto result = std::make_shared<HJOSCBundle>(Date{1000.0});
     for (auto& element : elements) {
-        if (const HJOSCMessage* m = element->asMessage()) result->attachObject(*m);
-        else result->attachObject(std::static_pointer_cast<HJOSCBundle>(element));
+        if (const HJOSCMessage* m = element->asMessage())
+            result->attachObject(*m);
+        else
+            result->attachObject(std::static_pointer_cast<HJOSCBundle>(element));
     }
     return result;
 }
@@ -95,7 +97,7 @@ const std::string kList = "serialosc /serialosc/list 127.0.0.1 4000";
 const std::string kNotify = "serialosc /serialosc/notify 127.0.0.1 4000";
 
 class SerialoscBridgeTest : public ::testing::Test {
-  protected:
+protected:
     void TearDown() override {
         // serialosc keeps the prefix and rotation per grid, for every application.
         for (const std::string& line : everything_) {
@@ -141,10 +143,9 @@ class SerialoscBridgeTest : public ::testing::Test {
     }
 
     std::size_t saidCount(const std::string& fragment) const {
-        return static_cast<std::size_t>(
-            std::count_if(notices_.begin(), notices_.end(), [&](const std::string& notice) {
-                return notice.find(fragment) != std::string::npos;
-            }));
+        return static_cast<std::size_t>(std::count_if(
+            notices_.begin(), notices_.end(),
+            [&](const std::string& notice) { return notice.find(fragment) != std::string::npos; }));
     }
 
     Bridge bridge_{Bridge::Config{kOurPort, std::nullopt, kSerialoscPort}};
@@ -197,8 +198,9 @@ TEST_F(SerialoscBridgeTest, NamedGridIsWaitedForWithTheOthersNamedAndArcsAreNeve
     take(named.start());
     EXPECT_EQ(from(message("/serialosc/device", {"m1", "monome 64", 5001})), Lines{kNotify});
     take(named.tick());
-    EXPECT_TRUE(said("grid m2 not found yet; waiting for serialosc to report it "
-                     "(it reports m1 (monome 64))"));
+    EXPECT_TRUE(
+        said("grid m2 not found yet; waiting for serialosc to report it "
+             "(it reports m1 (monome 64))"));
     EXPECT_EQ(from(message("/serialosc/add", {"m3", "monome 128", 5003})), Lines{kNotify});
     EXPECT_TRUE(said("serialosc reports grid m3 (monome 128), not m2"));
     take(named.tick());
@@ -243,8 +245,7 @@ TEST_F(SerialoscBridgeTest, NotificationIsAskedForOnceAndAgainAfterEachOne) {
 
 TEST_F(SerialoscBridgeTest, KeysBecomePressesForVeltoPlainOrInOneBundle) {
     ASSERT_NO_FATAL_FAILURE(startReady());
-    EXPECT_EQ(fromGrid(message("/monome/grid/key", {3, 4, 1})),
-              Lines{"velto /monome/press 3 4 1"});
+    EXPECT_EQ(fromGrid(message("/monome/grid/key", {3, 4, 1})), Lines{"velto /monome/press 3 4 1"});
     EXPECT_EQ(fromGrid(bundle({message("/monome/grid/key", {0, 7, 1}), message("/sys/id", {"m1"}),
                                bundle({message("/monome/grid/key", {0, 7, 0})})})),
               Lines{"velto [/monome/press 0 7 1, /monome/press 0 7 0]"});
@@ -260,8 +261,7 @@ TEST_F(SerialoscBridgeTest, KeysOutsideTheTopLeftQuadrantOrNotOfThePrefixAreDrop
           message("/monome/grid/key", {1, "1", 1})}) {
         EXPECT_EQ(fromGrid(key), Lines{}) << text(*key);
     }
-    EXPECT_EQ(fromGrid(message("/monome/grid/key", {7, 7, 1})),
-              Lines{"velto /monome/press 7 7 1"});
+    EXPECT_EQ(fromGrid(message("/monome/grid/key", {7, 7, 1})), Lines{"velto /monome/press 7 7 1"});
 }
 
 TEST_F(SerialoscBridgeTest, LightsBecomeLedSetsInOrderAndOneBundleStaysOneBundle) {
@@ -287,7 +287,8 @@ TEST_F(SerialoscBridgeTest, LightsBecomeLedSetsInOrderAndOneBundleStaysOneBundle
 TEST_F(SerialoscBridgeTest, BundleTooLargeForOneDatagramIsSplitInOrder) {
     ASSERT_NO_FATAL_FAILURE(startReady());
     auto big = std::make_shared<HJOSCBundle>(Date{7.0});
-    for (int i = 0; i < 500; ++i) big->attachObject(*message("/monome/led", {i % 8, i / 8 % 8, i % 2}));
+    for (int i = 0; i < 500; ++i)
+        big->attachObject(*message("/monome/led", {i % 8, i / 8 % 8, i % 2}));
     const auto output = bridge_.processVeltoPacket(*big);
     ASSERT_GT(output.packets.size(), 1u);
     int next = 0;
@@ -361,8 +362,7 @@ TEST_P(SerialoscBridgeReplugTest, GridThatDisappearsIsRedrawnWhereItComesBack) {
                                 configuration(newPort)[2], kNotify}));
     }
     EXPECT_EQ(fromGrid(infoReply("m1")), Lines{map({0x01, 0, 0, 0, 0, 0, 0, 0x02}, newPort)});
-    EXPECT_EQ(fromGrid(message("/monome/grid/key", {0, 0, 1})),
-              Lines{"velto /monome/press 0 0 1"});
+    EXPECT_EQ(fromGrid(message("/monome/grid/key", {0, 0, 1})), Lines{"velto /monome/press 0 0 1"});
 }
 
 TEST_P(SerialoscBridgeReplugTest, GridThatComesBackWithoutARemoveIsPointedAtUsAgain) {
@@ -392,8 +392,8 @@ struct Refusal {
     const char* name;
     std::shared_ptr<HJOSCPacket> packet;
     Ipv4Endpoint from;
-    Lines out;            // what goes out for it
-    const char* notice;   // the one line that says so; none: dropped without a word
+    Lines out;           // what goes out for it
+    const char* notice;  // the one line that says so; none: dropped without a word
 };
 
 void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; }
@@ -418,35 +418,66 @@ TEST_P(SerialoscBridgeRefusalTest, IsRefusedAndTheGridStaysAsItWas) {
 }
 
 const Refusal kRefusals[] = {
-    {"PortZero", message("/serialosc/add", {"m1", "monome 64", 0}), kSerialosc, {kNotify},
+    {"PortZero",
+     message("/serialosc/add", {"m1", "monome 64", 0}),
+     kSerialosc,
+     {kNotify},
      "ignored /serialosc/add for grid m1: port 0 is outside 1 to 65535"},
-    {"PortNegative", message("/serialosc/add", {"m1", "monome 64", -1}), kSerialosc, {kNotify},
+    {"PortNegative",
+     message("/serialosc/add", {"m1", "monome 64", -1}),
+     kSerialosc,
+     {kNotify},
      "ignored /serialosc/add for grid m1: port -1 is outside 1 to 65535"},
-    {"Port65536", message("/serialosc/device", {"m1", "monome 64", 65536}), kSerialosc, {},
+    {"Port65536",
+     message("/serialosc/device", {"m1", "monome 64", 65536}),
+     kSerialosc,
+     {},
      "ignored /serialosc/device for grid m1: port 65536 is outside 1 to 65535"},
-    {"PortIntMax", message("/serialosc/add", {"m1", "monome 64", 2147483647}), kSerialosc,
-     {kNotify}, "ignored /serialosc/add for grid m1: port 2147483647 is outside 1 to 65535"},
-    {"AddFromAnotherPort", message("/serialosc/add", {"m1", "monome 64", 5050}),
-     Ipv4Endpoint{0x7F000001, 12003}, {},
+    {"PortIntMax",
+     message("/serialosc/add", {"m1", "monome 64", 2147483647}),
+     kSerialosc,
+     {kNotify},
+     "ignored /serialosc/add for grid m1: port 2147483647 is outside 1 to 65535"},
+    {"AddFromAnotherPort",
+     message("/serialosc/add", {"m1", "monome 64", 5050}),
+     Ipv4Endpoint{0x7F000001, 12003},
+     {},
      "ignored /serialosc/add from another sender than serialosc (port 12002); such messages "
      "are not reported again"},
-    {"RemoveFromAnotherHost", message("/serialosc/remove", {"m1", "monome 64", 5000}),
-     Ipv4Endpoint{0x0A000001, 12002}, {},
+    {"RemoveFromAnotherHost",
+     message("/serialosc/remove", {"m1", "monome 64", 5000}),
+     Ipv4Endpoint{0x0A000001, 12002},
+     {},
      "ignored /serialosc/remove from another sender than serialosc (port 12002); such messages "
      "are not reported again"},
-    {"EmptyPrefix", message("/sys/prefix", {""}), kSerialosc, {},
+    {"EmptyPrefix",
+     message("/sys/prefix", {""}),
+     kSerialosc,
+     {},
      "grid m1: ignored the prefix \"\" (a prefix starts with / and holds no #)"},
-    {"BundlePrefix", message("/sys/prefix", {"#bundle"}), kSerialosc, {},
+    {"BundlePrefix",
+     message("/sys/prefix", {"#bundle"}),
+     kSerialosc,
+     {},
      "grid m1: ignored the prefix \"#bundle\" (a prefix starts with / and holds no #)"},
-    {"PrefixWithoutSlash", message("/sys/prefix", {"monome"}), kSerialosc, {},
+    {"PrefixWithoutSlash",
+     message("/sys/prefix", {"monome"}),
+     kSerialosc,
+     {},
      "grid m1: ignored the prefix \"monome\" (a prefix starts with / and holds no #)"},
-    {"PrefixWithHash", message("/sys/prefix", {"/a#b"}), kSerialosc, {},
+    {"PrefixWithHash",
+     message("/sys/prefix", {"/a#b"}),
+     kSerialosc,
+     {},
      "grid m1: ignored the prefix \"/a#b\" (a prefix starts with / and holds no #)"},
     {"KeyAtMinusHalf", message("/monome/grid/key", {-0.5f, 0, 1}), kSerialosc, {}, nullptr},
     {"KeyAtHalf", message("/monome/grid/key", {1, 0.5f, 1}), kSerialosc, {}, nullptr},
     {"KeyStateHalf", message("/monome/grid/key", {1, 1, 0.5f}), kSerialosc, {}, nullptr},
-    {"KeyOfWholeFloats", message("/monome/grid/key", {2.0f, 3.0f, 1.0f}), kSerialosc,
-     {"velto /monome/press 2 3 1"}, nullptr},
+    {"KeyOfWholeFloats",
+     message("/monome/grid/key", {2.0f, 3.0f, 1.0f}),
+     kSerialosc,
+     {"velto /monome/press 2 3 1"},
+     nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, SerialoscBridgeRefusalTest, ::testing::ValuesIn(kRefusals),

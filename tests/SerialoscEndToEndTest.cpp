@@ -66,10 +66,11 @@ std::optional<std::size_t> after(const Lines& lines, std::string_view fragment) 
 }
 
 class SerialoscEndToEnd : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/velto-serialosc-XXXXXX";
+        std::string pattern =
+            std::string(base && *base ? base : "/tmp") + "/velto-serialosc-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         directory_ = pattern;
         const auto ports = test::freeLoopbackUdpPorts(5);
@@ -90,7 +91,8 @@ class SerialoscEndToEnd : public ::testing::Test {
         }
         if (HasFailure()) {
             if (velto_) std::cerr << "=== velto ===\n" << velto_->transcript() << "\n";
-            if (adapter_) std::cerr << "=== velto-serialosc ===\n" << adapter_->transcript() << "\n";
+            if (adapter_)
+                std::cerr << "=== velto-serialosc ===\n" << adapter_->transcript() << "\n";
             if (grid_) std::cerr << "=== velto-grid ===\n" << grid_->transcript() << "\n";
         }
         adapter_.reset();
@@ -196,9 +198,8 @@ TEST_F(SerialoscEndToEnd, GridThatIsRepluggedIsRedrawnWithWhatVeltoShows) {
     ASSERT_TRUE(gridCommands_->send("unplug"));
     ASSERT_TRUE(grid_->waitForLines(
         [](const Lines& lines) {
-            return std::count_if(lines.begin(), lines.end(), [](const auto& line) {
-                       return line.text == "unplugged";
-                   }) == 2;
+            return std::count_if(lines.begin(), lines.end(),
+                                 [](const auto& line) { return line.text == "unplugged"; }) == 2;
         },
         kEventLimit));
     const Bytes press = test::pressDatagram(6, 1, 1);
@@ -263,10 +264,12 @@ TEST(SerialoscCommandLine, ToolsExitWithTheirStatusAndSayWhy) {
         {{VELTO_SERIALOSC_EXECUTABLE, "--help"}, 0, "Usage: velto-serialosc"},
         {{VELTO_SERIALOSC_EXECUTABLE, "--bogus"}, 2, "velto-serialosc: unknown option '--bogus'"},
         {{VELTO_SERIALOSC_EXECUTABLE, "--serialosc-port", "x"}, 2, "'x' is not a number"},
-        {{VELTO_SERIALOSC_EXECUTABLE, "--monome-send-port", busy}, 1,
+        {{VELTO_SERIALOSC_EXECUTABLE, "--monome-send-port", busy},
+         1,
          "cannot listen on UDP port " + busy},
         {{VELTO_GRID_EXECUTABLE, "--help"}, 0, "--serialosc-port"},
-        {{VELTO_GRID_EXECUTABLE, "--serialosc", "--serialosc-port", "70000"}, 2,
+        {{VELTO_GRID_EXECUTABLE, "--serialosc", "--serialosc-port", "70000"},
+         2,
          "option --serialosc-port: 70000 is outside 0 to 65535"},
     };
     for (const Case& command : cases) {

@@ -22,7 +22,7 @@ constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 enum class Lies { regular, missing, directory, unreadable, symlink, readOnly, leftover };
 
 class SettingsFileTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         char name[] = "/tmp/velto-settings-XXXXXX";
         ASSERT_NE(mkdtemp(name), nullptr);
@@ -51,9 +51,13 @@ class SettingsFileTest : public ::testing::Test {
         const fs::path target = lies == Lies::symlink ? dir / "elsewhere" : file;
         std::ofstream(target, std::ios::binary) << content;
         if (lies == Lies::symlink) fs::create_symlink(target, file);
-        if (lies == Lies::readOnly) fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        if (lies == Lies::readOnly)
+            fs::permissions(file,
+                            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
         if (lies == Lies::unreadable) fs::permissions(file, fs::perms::none);
-        if (lies == Lies::leftover) std::ofstream(file.parent_path() / ".settings.velto-tmp") << "port = 1\n";  // a killed write
+        if (lies == Lies::leftover)
+            std::ofstream(file.parent_path() / ".settings.velto-tmp")
+                << "port = 1\n";  // a killed write
     }
     // What a person finds there.
     std::string state() const {
@@ -91,11 +95,21 @@ TEST_F(SettingsFileTest, ValueIsReadStrictlyOrTheKeyIsAbsentWithOneDiagnostic) {
         const char* line;
         std::optional<std::int64_t> value;  // none: the key reads as absent
     } cases[] = {
-        {"port=5001", 5001}, {"  port \t=\t -7  ", -7}, {"port = 5001\r", 5001},
-        {"port = ", {}},     {"port = 50x", {}},        {"port = 50 1", {}},
-        {"port = 0x10", {}}, {"port = +5", {}},         {"port = 9223372036854775808", {}},
-        {"port 5", {}},      {"por t = 5", {}},         {"= 5", {}},
-        {"port = 5001  # my grid", 5001}, {"port=5001#", 5001}, {"port = # 5001", {}},
+        {"port=5001", 5001},
+        {"  port \t=\t -7  ", -7},
+        {"port = 5001\r", 5001},
+        {"port = ", {}},
+        {"port = 50x", {}},
+        {"port = 50 1", {}},
+        {"port = 0x10", {}},
+        {"port = +5", {}},
+        {"port = 9223372036854775808", {}},
+        {"port 5", {}},
+        {"por t = 5", {}},
+        {"= 5", {}},
+        {"port = 5001  # my grid", 5001},
+        {"port=5001#", 5001},
+        {"port = # 5001", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -121,8 +135,12 @@ TEST_F(SettingsFileTest, RewriteKeepsEveryOtherLineInOrder) {
         "port = 1\nport = 2\nfavourite=7");
     FileSettingsStore store(file);
     ASSERT_EQ(log.lines().size(), 2u) << "one line for each garbled line";
-    EXPECT_NE(log.lines()[0].find(file.string() + ", line 3: not of the form \"key = value\"; the line is kept as it is and this is not saved"), std::string::npos);
-    EXPECT_NE(log.lines()[1].find(", line 5: value not a decimal integer; the line is kept as it is and monomeSendPort is not saved while it stands"), std::string::npos);
+    EXPECT_NE(log.lines()[0].find(file.string() + ", line 3: not of the form \"key = value\"; the "
+                                                  "line is kept as it is and this is not saved"),
+              std::string::npos);
+    EXPECT_NE(log.lines()[1].find(", line 5: value not a decimal integer; the line is kept as it "
+                                  "is and monomeSendPort is not saved while it stands"),
+              std::string::npos);
     EXPECT_EQ(store.integerForKey("stagevueSendPort"), 6000);
     EXPECT_EQ(store.integerForKey("monomeSendPort"), 0);
     EXPECT_EQ(store.integerForKey("port"), 2) << "the last of repeated keys counts";
@@ -201,15 +219,18 @@ struct FileCase {
     friend void PrintTo(const FileCase& c, std::ostream* out) { *out << c.name; }
 };
 
-class SettingsFileStateTest : public SettingsFileTest, public ::testing::WithParamInterface<FileCase> {
-  protected:
+class SettingsFileStateTest : public SettingsFileTest,
+                              public ::testing::WithParamInterface<FileCase> {
+protected:
     static std::optional<std::int64_t> port(FileSettingsStore& store) {
-        return store.hasValueForKey("port") ? std::optional(store.integerForKey("port")) : std::nullopt;
+        return store.hasValueForKey("port") ? std::optional(store.integerForKey("port"))
+                                            : std::nullopt;
     }
     void expectNoTemporaryFile() {
         for (const auto& entry : fs::recursive_directory_iterator(dir)) {
             const auto name = entry.path().filename();
-            EXPECT_TRUE(name == "velto" || name == "settings" || name == "elsewhere") << entry.path();
+            EXPECT_TRUE(name == "velto" || name == "settings" || name == "elsewhere")
+                << entry.path();
         }
     }
 };
@@ -218,13 +239,15 @@ class SettingsFileStateTest : public SettingsFileTest, public ::testing::WithPar
 // file that cannot be read changes nothing.
 TEST_P(SettingsFileStateTest, StartAndReloadKeepWhatThePersonWrote) {
     const FileCase& c = GetParam();
-    if (c.lies == Lies::unreadable && ::geteuid() == 0) GTEST_SKIP() << "root reads a file of mode 000";
+    if (c.lies == Lies::unreadable && ::geteuid() == 0)
+        GTEST_SKIP() << "root reads a file of mode 000";
     lay(c.lies, c.content);
     const auto mode = fs::status(file).permissions();
     {
         FileSettingsStore store(file);
         EXPECT_EQ(port(store), c.atStart);
-        store.setIntegerForKey(c.atStart.value_or(0) != 0 ? *c.atStart : 8000, "port");  // as start-up does
+        store.setIntegerForKey(c.atStart.value_or(0) != 0 ? *c.atStart : 8000,
+                               "port");  // as start-up does
         store.setIntegerForKey(5000, "other");
         EXPECT_EQ(store.integerForKey("other"), 5000) << "in memory at least";
     }
@@ -249,21 +272,47 @@ TEST_P(SettingsFileStateTest, StartAndReloadKeepWhatThePersonWrote) {
 INSTANTIATE_TEST_SUITE_P(
     States, SettingsFileStateTest,
     ::testing::Values(
-        FileCase{"Missing", Lies::missing, "", {}, "port = 8000\nother = 5000\n", 41001, "(missing)", 0, 1},
+        FileCase{"Missing",
+                 Lies::missing,
+                 "",
+                 {},
+                 "port = 8000\nother = 5000\n",
+                 41001,
+                 "(missing)",
+                 0,
+                 1},
         FileCase{"Empty", Lies::regular, "", {}, "port = 8000\nother = 5000\n", 41001, "", 0, 1},
         FileCase{"Directory", Lies::directory, "", {}, "(directory)", 41001, "(directory)", 1, 1},
-        FileCase{"Unreadable", Lies::unreadable, "port = 41002\n", {}, "port = 41002\n", 41001, "port = 41002\n", 1, 1},
-        FileCase{"Symlink", Lies::symlink, "port = 41002\n", 41002, "port = 41002\nother = 5000\n", 41002,
-                 "port = 41002\nother = 5000\n", 0, 0},
-        FileCase{"ReadOnly", Lies::readOnly, "port = 41002\n", 41002, "port = 41002\n", 41002, "port = 41002\n", 1, 1},
-        FileCase{"Typo", Lies::regular, "port = 41o2\n", {}, "port = 41o2\nother = 5000\n", {},
-                 "port = 41o2\nother = 5000\n", 1, 1},
-        FileCase{"Comment", Lies::regular, " port=0  # my grid\n", 0, " port=8000  # my grid\nother = 5000\n", 0,
-                 " port=0  # my grid\nother = 5000\n", 0, 0},
+        FileCase{"Unreadable",
+                 Lies::unreadable,
+                 "port = 41002\n",
+                 {},
+                 "port = 41002\n",
+                 41001,
+                 "port = 41002\n",
+                 1,
+                 1},
+        FileCase{"Symlink", Lies::symlink, "port = 41002\n", 41002, "port = 41002\nother = 5000\n",
+                 41002, "port = 41002\nother = 5000\n", 0, 0},
+        FileCase{"ReadOnly", Lies::readOnly, "port = 41002\n", 41002, "port = 41002\n", 41002,
+                 "port = 41002\n", 1, 1},
+        FileCase{"Typo",
+                 Lies::regular,
+                 "port = 41o2\n",
+                 {},
+                 "port = 41o2\nother = 5000\n",
+                 {},
+                 "port = 41o2\nother = 5000\n",
+                 1,
+                 1},
+        FileCase{"Comment", Lies::regular, " port=0  # my grid\n", 0,
+                 " port=8000  # my grid\nother = 5000\n", 0, " port=0  # my grid\nother = 5000\n",
+                 0, 0},
         FileCase{"ByteOrderMark", Lies::regular, "\xEF\xBB\xBFport = 41002\n", 41002,
-                 "\xEF\xBB\xBFport = 41002\nother = 5000\n", 41002, "\xEF\xBB\xBFport = 41002\nother = 5000\n", 0, 0},
-        FileCase{"LeftoverTemporaryFile", Lies::leftover, "port = 41002\n", 41002, "port = 41002\nother = 5000\n",
-                 41002, "port = 41002\nother = 5000\n", 0, 0}),
+                 "\xEF\xBB\xBFport = 41002\nother = 5000\n", 41002,
+                 "\xEF\xBB\xBFport = 41002\nother = 5000\n", 0, 0},
+        FileCase{"LeftoverTemporaryFile", Lies::leftover, "port = 41002\n", 41002,
+                 "port = 41002\nother = 5000\n", 41002, "port = 41002\nother = 5000\n", 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A port that the file could not take (given on the command line) holds across
@@ -272,7 +321,9 @@ TEST_F(SettingsFileTest, ValueKeptInMemoryHoldsAcrossReloadsUntilTheFileNamesAno
     const struct {
         Lies lies;
         const char* content;
-    } cases[] = {{Lies::readOnly, "port = 41001\n"}, {Lies::regular, "port = 41o1\n"}, {Lies::directory, ""}};
+    } cases[] = {{Lies::readOnly, "port = 41001\n"},
+                 {Lies::regular, "port = 41o1\n"},
+                 {Lies::directory, ""}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.content);
         lay(c.lies, c.content);
@@ -290,14 +341,14 @@ TEST_F(SettingsFileTest, ValueKeptInMemoryHoldsAcrossReloadsUntilTheFileNamesAno
 
 // Sets (value) or unsets (null) an environment variable for the length of a test.
 class ScopedEnv {
-  public:
+public:
     ScopedEnv(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) old_ = old;
         set(value);
     }
     ~ScopedEnv() { set(old_ ? old_->c_str() : nullptr); }
 
-  private:
+private:
     void set(const char* value) { value ? setenv(name_, value, 1) : unsetenv(name_); }
     const char* name_;
     std::optional<std::string> old_;

@@ -14,7 +14,9 @@ namespace {
 
 using Strings = SmallVector<std::string, 2>;
 
-std::vector<std::string> contents(const Strings& strings) { return {strings.begin(), strings.end()}; }
+std::vector<std::string> contents(const Strings& strings) {
+    return {strings.begin(), strings.end()};
+}
 
 TEST(SmallVectorTest, KeepsItsElementsInlineOnTheHeapThroughCopiesAndMoves) {
     for (const std::size_t count : {0u, 1u, 2u, 3u, 9u}) {  // empty, inline, full, heap
@@ -22,7 +24,8 @@ TEST(SmallVectorTest, KeepsItsElementsInlineOnTheHeapThroughCopiesAndMoves) {
         std::vector<std::string> expected;
         Strings strings;
         for (std::size_t i = 0; i < count; ++i) {
-            expected.push_back(std::string(20, static_cast<char>('a' + i)));  // too long for the string's own room
+            expected.push_back(
+                std::string(20, static_cast<char>('a' + i)));  // too long for the string's own room
             strings.push_back(expected.back());
         }
         EXPECT_EQ(contents(strings), expected);
@@ -64,9 +67,11 @@ TEST(SmallVectorTest, BytesAppendExtendAndZero) {
     more[0] = 4;
     more[1] = 5;
     more[2] = 6;
-    EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.end()), (std::vector<unsigned char>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.end()),
+              (std::vector<unsigned char>{1, 2, 3, 4, 5, 6}));
     bytes.assignZeroed(2);
-    EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.end()), (std::vector<unsigned char>{0, 0}));
+    EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.end()),
+              (std::vector<unsigned char>{0, 0}));
 }
 
 }  // namespace

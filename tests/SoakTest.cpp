@@ -32,8 +32,9 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr std::array<const char*, 8> kFaderAddresses{
-    "/stagevue/layer/opacity/4",      "/stagevue/layer/opacity/3",      "/stagevue/layer/opacity/2",
-    "/stagevue/layer/opacity/1",      "/stagevue/layer/media/speed/4", "/stagevue/layer/media/speed/3",
+    "/stagevue/layer/opacity/4",     "/stagevue/layer/opacity/3",
+    "/stagevue/layer/opacity/2",     "/stagevue/layer/opacity/1",
+    "/stagevue/layer/media/speed/4", "/stagevue/layer/media/speed/3",
     "/stagevue/layer/media/speed/2", "/stagevue/layer/media/speed/1"};  // columns 0 to 7
 constexpr std::array<const char*, 4> kSliderAddresses{
     "/stagevue/layer/media/time/4", "/stagevue/layer/media/time/3", "/stagevue/layer/media/time/2",
@@ -41,14 +42,17 @@ constexpr std::array<const char*, 4> kSliderAddresses{
 
 // A fader's rows are the grid's rows 4 to 6 counted from the top; row 6 is its
 // bottom (level 0), row 4 its top (level 100).
-float faderLevelAtMonomeRow(std::int32_t monomeRow) { return static_cast<float>(6 - monomeRow) * 50.0f; }
+float faderLevelAtMonomeRow(std::int32_t monomeRow) {
+    return static_cast<float>(6 - monomeRow) * 50.0f;
+}
 
 // --- In process, on a manual clock ------------------------------------------------
 
 constexpr Duration kStep = 5ms;
 constexpr int kSoakSteps = 4000;  // 20 s of the bridge's time
 
-class InProcessSoakTest : public test::BridgeFixture, public ::testing::WithParamInterface<std::uint32_t> {
+class InProcessSoakTest : public test::BridgeFixture,
+                          public ::testing::WithParamInterface<std::uint32_t> {
 protected:
     struct Fader {
         VTVerticalFader* control = nullptr;
@@ -81,14 +85,17 @@ protected:
         } else if (kind < 60) {
             touchFader(column, 4 + static_cast<std::int32_t>(random(3)), 0);
         } else if (kind < 75) {
-            deliver(test::pressBytes(column, static_cast<std::int32_t>(random(4)), static_cast<std::int32_t>(random(2))));
+            deliver(test::pressBytes(column, static_cast<std::int32_t>(random(4)),
+                                     static_cast<std::int32_t>(random(2))));
         } else if (kind < 90) {
             const bool toFader = random(2) == 0;
-            const std::string address = toFader ? kFaderAddresses[random(8)] : kSliderAddresses[random(4)];
+            const std::string address =
+                toFader ? kFaderAddresses[random(8)] : kSliderAddresses[random(4)];
             const float value = static_cast<float>(random(1001)) / (toFader ? 10.0f : 1000.0f);
             deliver(test::messageBytes(address, {test::floatArg(value)}));
         } else if (kind < 95) {
-            deliver(test::messageBytes("/stagevue/layerNumber", {test::intArg(static_cast<std::int32_t>(random(6)))}));
+            deliver(test::messageBytes("/stagevue/layerNumber",
+                                       {test::intArg(static_cast<std::int32_t>(random(6)))}));
         }
     }
 
@@ -161,7 +168,8 @@ TEST(ProcessSoakTest, VeltoKeepsItsMemoryAndEndsEveryFaderOnItsLastTarget) {
     test::VeltoProcess velto(VELTO_EXECUTABLE);
     ASSERT_TRUE(velto.waitUntilStarted(kLimit)) << velto.process().transcript();
     ASSERT_TRUE(velto.sendToMonome(test::pressDatagram(0, 3, 1)));
-    ASSERT_TRUE(velto.video().waitFor([](const test::Recording& r) { return !r.values.empty(); }, kLimit));
+    ASSERT_TRUE(
+        velto.video().waitFor([](const test::Recording& r) { return !r.values.empty(); }, kLimit));
     const auto before = velto.stats();
     ASSERT_TRUE(before.has_value());
 
@@ -178,9 +186,11 @@ TEST(ProcessSoakTest, VeltoKeepsItsMemoryAndEndsEveryFaderOnItsLastTarget) {
             velto.sendToMonome(test::pressDatagram(column, 4 + static_cast<std::int32_t>(rng() % 3),
                                                    static_cast<std::int32_t>(rng() % 2)));
         } else if (kind < 8) {
-            velto.sendToMonome(test::pressDatagram(column, static_cast<std::int32_t>(rng() % 4), 1));
+            velto.sendToMonome(
+                test::pressDatagram(column, static_cast<std::int32_t>(rng() % 4), 1));
         } else {
-            velto.sendToStagevue(test::floatDatagram(kFaderAddresses[rng() % 8], static_cast<float>(rng() % 101)));
+            velto.sendToStagevue(
+                test::floatDatagram(kFaderAddresses[rng() % 8], static_cast<float>(rng() % 101)));
         }
         ++events;
         std::this_thread::sleep_for(500us);  // the pace of the traffic, not a wait
@@ -204,13 +214,15 @@ TEST(ProcessSoakTest, VeltoKeepsItsMemoryAndEndsEveryFaderOnItsLastTarget) {
             return true;
         },
         kLimit);
-    EXPECT_TRUE(settled) << "not every fader ended on its last target after " << events << " events";
+    EXPECT_TRUE(settled) << "not every fader ended on its last target after " << events
+                         << " events";
 
     const auto after = velto.stats();
     ASSERT_TRUE(after.has_value());
     if (!test::kThreadSanitizer) {  // whose own memory would drown velto's
         EXPECT_LE(after->residentKiB - before->residentKiB, kAllowedGrowthKiB)
-            << "resident before " << before->residentKiB << " KiB, after " << after->residentKiB << " KiB";
+            << "resident before " << before->residentKiB << " KiB, after " << after->residentKiB
+            << " KiB";
     }
     EXPECT_EQ(after->openDescriptors, before->openDescriptors);
 

@@ -41,7 +41,8 @@ std::map<std::pair<int, int>, bool> lightsFrom(const Lines& lines) {
         std::istringstream words(line.text);
         std::string word, state;
         int x = 0, y = 0;
-        if ((words >> word) && word == "led" && (words >> x >> y >> state)) lights[{x, y}] = state == "on";
+        if ((words >> word) && word == "led" && (words >> x >> y >> state))
+            lights[{x, y}] = state == "on";
     }
     return lights;
 }
@@ -50,13 +51,14 @@ std::map<std::pair<int, int>, bool> lightsFrom(const Lines& lines) {
 std::vector<double> opacitiesOfLayer4(const Lines& lines) {
     std::vector<double> values;
     for (const auto& line : lines) {
-        if (line.text.starts_with("opacity 4 ")) values.push_back(std::strtod(line.text.c_str() + 10, nullptr));
+        if (line.text.starts_with("opacity 4 "))
+            values.push_back(std::strtod(line.text.c_str() + 10, nullptr));
     }
     return values;
 }
 
 class StandInPeers : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         char pattern[] = "/tmp/velto-peers-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
@@ -64,19 +66,30 @@ class StandInPeers : public ::testing::Test {
         commands_ = std::make_unique<test::CommandPipe>(directory_ / "grid-commands");
 
         const auto ports = test::freeLoopbackUdpPorts(4);
-        const auto [videoPort, veltoVideoPort, gridPort, veltoGridPort] = std::tuple(
-            std::to_string(ports[0]), std::to_string(ports[1]), std::to_string(ports[2]), std::to_string(ports[3]));
+        const auto [videoPort, veltoVideoPort, gridPort, veltoGridPort] =
+            std::tuple(std::to_string(ports[0]), std::to_string(ports[1]), std::to_string(ports[2]),
+                       std::to_string(ports[3]));
         grid_ = std::make_unique<ChildProcess>(test::withInputFrom(
-            commands_->path(), {VELTO_GRID_EXECUTABLE, "--plain", "--listen-port", gridPort, "--send-port", veltoGridPort}));
+            commands_->path(), {VELTO_GRID_EXECUTABLE, "--plain", "--listen-port", gridPort,
+                                "--send-port", veltoGridPort}));
         videoCommands_ = std::make_unique<test::CommandPipe>(directory_ / "video-commands");
-        videoArguments_ = test::withInputFrom(videoCommands_->path(), {VELTO_VIDEO_EXECUTABLE, "--plain", "--listen-port",
-                                                                       videoPort, "--send-port", veltoVideoPort});
+        videoArguments_ = test::withInputFrom(
+            videoCommands_->path(), {VELTO_VIDEO_EXECUTABLE, "--plain", "--listen-port", videoPort,
+                                     "--send-port", veltoVideoPort});
         video_ = std::make_unique<ChildProcess>(videoArguments_);
         ASSERT_TRUE(grid_->waitForOutput("velto-grid ready", kLimit));
         ASSERT_TRUE(video_->waitForOutput("velto-video ready", kLimit));
-        veltoArguments_ = {VELTO_EXECUTABLE, "--settings", (directory_ / "settings").string(),
-                           "--stagevue-send-port", videoPort, "--stagevue-listen-port", veltoVideoPort,
-                           "--monome-send-port", gridPort, "--monome-listen-port", veltoGridPort};
+        veltoArguments_ = {VELTO_EXECUTABLE,
+                           "--settings",
+                           (directory_ / "settings").string(),
+                           "--stagevue-send-port",
+                           videoPort,
+                           "--stagevue-listen-port",
+                           veltoVideoPort,
+                           "--monome-send-port",
+                           gridPort,
+                           "--monome-listen-port",
+                           veltoGridPort};
     }
 
     void TearDown() override {
@@ -108,7 +121,8 @@ class StandInPeers : public ::testing::Test {
     std::unique_ptr<ChildProcess> velto_;
 };
 
-class StandInPeersInEitherOrder : public StandInPeers, public ::testing::WithParamInterface<bool> {};
+class StandInPeersInEitherOrder : public StandInPeers,
+                                  public ::testing::WithParamInterface<bool> {};
 
 TEST_P(StandInPeersInEitherOrder, VideoToolsAnswerToTheGreetingLightsTheGridTool) {
     const bool videoFirst = GetParam();
@@ -130,7 +144,9 @@ TEST_P(StandInPeersInEitherOrder, VideoToolsAnswerToTheGreetingLightsTheGridTool
         [](const Lines& lines) {
             const auto lights = lightsFrom(lines);
             const auto litInRow = [&](int y) {
-                return std::count_if(lights.begin(), lights.end(), [&](const auto& l) { return l.first.second == y && l.second; });
+                return std::count_if(lights.begin(), lights.end(), [&](const auto& l) {
+                    return l.first.second == y && l.second;
+                });
             };
             return std::min({litInRow(0), litInRow(1), litInRow(2), litInRow(3)}) >= 1 &&
                    std::min({litInRow(4), litInRow(5), litInRow(6)}) == 8;
@@ -155,7 +171,8 @@ TEST_F(StandInPeers, PressesInTheGridToolMoveTheVideoToolAndItsFadeShowsOnTheGri
     EXPECT_TRUE(video_->waitForLines(
         [](const Lines& lines) {
             const auto values = opacitiesOfLayer4(lines);
-            return std::any_of(values.begin(), values.end(), [](double value) { return value > 0 && value < 100; });
+            return std::any_of(values.begin(), values.end(),
+                               [](double value) { return value > 0 && value < 100; });
         },
         kLimit));
     ASSERT_TRUE(send("release 0 6"));
@@ -164,7 +181,9 @@ TEST_F(StandInPeers, PressesInTheGridToolMoveTheVideoToolAndItsFadeShowsOnTheGri
     EXPECT_TRUE(grid_->waitForLines(
         [](const Lines& lines) {
             const auto now = lightsFrom(lines);
-            auto shown = [&](int y) { return now.contains({0, y}) ? std::optional(now.at({0, y})) : std::nullopt; };
+            auto shown = [&](int y) {
+                return now.contains({0, y}) ? std::optional(now.at({0, y})) : std::nullopt;
+            };
             return shown(6) == true && shown(5) == false && shown(4) == false;
         },
         kLimit));
@@ -181,11 +200,13 @@ TEST_F(StandInPeers, ToolsQuitWithStatusZeroOnQuitOnSignalsAndAtTheEndOfTheirInp
     for (const std::string tool : {VELTO_GRID_EXECUTABLE, VELTO_VIDEO_EXECUTABLE}) {
         // Standard input from /dev/null: at once at the end of the input.
         std::string output;
-        EXPECT_EQ(ChildProcess::run({VELTO_GRID_EXECUTABLE, "--plain", "--listen-port", std::to_string(ports[0]), "--send-port",
-                                     std::to_string(ports[1])},
-                                    kLimit, &output),
-                  ExitStatus::exitedWith(0))
-            << tool << "\n" << output;
+        EXPECT_EQ(
+            ChildProcess::run({VELTO_GRID_EXECUTABLE, "--plain", "--listen-port",
+                               std::to_string(ports[0]), "--send-port", std::to_string(ports[1])},
+                              kLimit, &output),
+            ExitStatus::exitedWith(0))
+            << tool << "\n"
+            << output;
     }
 }
 
@@ -195,17 +216,25 @@ TEST(StandInCommandLine, ExitsWithItsStatusAndSaysWhy) {
         int exitCode;
         std::vector<std::string> fragments;  // on standard output for 0, else standard error
     } cases[] = {
-        {{VELTO_GRID_EXECUTABLE, "--help"}, 0, {"Usage: velto-grid", "--listen-port", "--send-port", "--plain"}},
-        {{VELTO_VIDEO_EXECUTABLE, "--help"}, 0, {"Usage: velto-video", "--layers", "/stagevue/ping"}},
+        {{VELTO_GRID_EXECUTABLE, "--help"},
+         0,
+         {"Usage: velto-grid", "--listen-port", "--send-port", "--plain"}},
+        {{VELTO_VIDEO_EXECUTABLE, "--help"},
+         0,
+         {"Usage: velto-video", "--layers", "/stagevue/ping"}},
         {{VELTO_GRID_EXECUTABLE, "--bogus"}, 2, {"velto-grid: unknown option '--bogus'", "--help"}},
-        {{VELTO_VIDEO_EXECUTABLE, "--layers", "9"}, 2, {"velto-video: option --layers: 9 is outside 0 to 4"}},
+        {{VELTO_VIDEO_EXECUTABLE, "--layers", "9"},
+         2,
+         {"velto-video: option --layers: 9 is outside 0 to 4"}},
     };
     for (const auto& command : cases) {
         SCOPED_TRACE(command.argv.back());
         std::string output, errors;
-        EXPECT_EQ(ChildProcess::run(command.argv, kLimit, &output, &errors), ExitStatus::exitedWith(command.exitCode));
+        EXPECT_EQ(ChildProcess::run(command.argv, kLimit, &output, &errors),
+                  ExitStatus::exitedWith(command.exitCode));
         const std::string& text = command.exitCode == 0 ? output : errors;
-        for (const auto& fragment : command.fragments) EXPECT_NE(text.find(fragment), std::string::npos) << text;
+        for (const auto& fragment : command.fragments)
+            EXPECT_NE(text.find(fragment), std::string::npos) << text;
     }
 }
 
@@ -218,13 +247,16 @@ TEST(StandInBusyPort, ToolRefusesAPortThatIsTaken) {
     char pattern[] = "/tmp/velto-busy-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     const test::CommandPipe input(std::filesystem::path(pattern) / "input");
-    ChildProcess first(test::withInputFrom(
-        input.path(), {VELTO_VIDEO_EXECUTABLE, "--plain", "--listen-port", port, "--send-port", std::to_string(ports[1])}));
+    ChildProcess first(
+        test::withInputFrom(input.path(), {VELTO_VIDEO_EXECUTABLE, "--plain", "--listen-port", port,
+                                           "--send-port", std::to_string(ports[1])}));
     ASSERT_TRUE(first.waitForOutput("ready", kLimit)) << first.transcript();
     std::string errors;
-    EXPECT_EQ(ChildProcess::run({VELTO_GRID_EXECUTABLE, "--plain", "--listen-port", port}, kLimit, nullptr, &errors),
+    EXPECT_EQ(ChildProcess::run({VELTO_GRID_EXECUTABLE, "--plain", "--listen-port", port}, kLimit,
+                                nullptr, &errors),
               ExitStatus::exitedWith(1));
-    EXPECT_NE(errors.find("cannot listen on UDP port " + port + ": Address already in use"), std::string::npos)
+    EXPECT_NE(errors.find("cannot listen on UDP port " + port + ": Address already in use"),
+              std::string::npos)
         << errors;
     ASSERT_TRUE(first.sendSignal(SIGTERM));
     EXPECT_EQ(first.waitForExit(kLimit), ExitStatus::exitedWith(0));

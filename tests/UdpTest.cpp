@@ -30,7 +30,7 @@ bool waitsUnread(const UdpSocket& socket) {
 // What a receiver hands on, collected on its thread and read on the test's:
 // each datagram as a string, each error as "error: <what>".
 class Inbox {
-  public:
+public:
     DatagramReceiver::Handler handler() {
         return [this](ByteView datagram) { add(std::string(datagram.begin(), datagram.end())); };
     }
@@ -46,7 +46,7 @@ class Inbox {
         return items_;
     }
 
-  private:
+private:
     void add(std::string item) {
         std::lock_guard lock(mutex_);
         items_.push_back(std::move(item));
@@ -58,7 +58,7 @@ class Inbox {
 };
 
 class UdpTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         receiving = openSocket();
         ASSERT_EQ(receiving.bindAny(0), 0);

@@ -46,8 +46,9 @@ TEST_F(VTHorizontalSliderTest, ReportedValueLightsCellFloorOfEightTimesItAndIsNo
     const struct {
         float value;
         std::int32_t litColumn;  // -1: none
-    } cases[] = {{0.0f, 0}, {0.1249f, 0}, {0.125f, 1},  {0.999f, 7},
-                 {1.0f, -1}, {-0.1f, -1}, {kInf, -1}, {std::numeric_limits<float>::quiet_NaN(), -1}};
+    } cases[] = {
+        {0.0f, 0},  {0.1249f, 0}, {0.125f, 1}, {0.999f, 7},
+        {1.0f, -1}, {-0.1f, -1},  {kInf, -1},  {std::numeric_limits<float>::quiet_NaN(), -1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
         slider->processMessageWithAddressAndValue(kAddress, c.value);

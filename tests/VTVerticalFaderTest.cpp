@@ -41,10 +41,13 @@ TEST_F(VTVerticalFaderTest, HeldPressFromZeroRisesLinearlyAndEndsExactlyOnTopAtT
         const auto step = tick();
         ASSERT_EQ(step.values.size(), 1u);
         EXPECT_NEAR(step.values[0].value, static_cast<float>(i) * 1.25f, 1e-4f);
-        const auto bar = [](float level) { return faderColumn(3, 1, level >= 50 ? 1 : 0, level >= 100 ? 1 : 0); };
+        const auto bar = [](float level) {
+            return faderColumn(3, 1, level >= 50 ? 1 : 0, level >= 100 ? 1 : 0);
+        };
         EXPECT_EQ(step.lights, bar(step.values[0].value));
         if (i == 1 || i == 20) {
-            EXPECT_EQ(step.values[0].value, static_cast<float>(i) * 1.25f);  // 1.25 and exactly 25 at 500 ms
+            EXPECT_EQ(step.values[0].value,
+                      static_cast<float>(i) * 1.25f);  // 1.25 and exactly 25 at 500 ms
         }
         EXPECT_EQ(fader->isFading(), i < 80);
     }
@@ -55,7 +58,8 @@ TEST_F(VTVerticalFaderTest, HeldPressFromZeroRisesLinearlyAndEndsExactlyOnTopAtT
 TEST_F(VTVerticalFaderTest, LateTicksSendTheLevelOfTheTimeActuallyElapsed) {
     press(3);
     EXPECT_EQ(tick(100ms).values, sent(5.0f)) << "three ticks missed";
-    EXPECT_EQ(tick(1910ms).values, sent(100.0f)) << "the first tick at or after 2000 ms ends the fade";
+    EXPECT_EQ(tick(1910ms).values, sent(100.0f))
+        << "the first tick at or after 2000 ms ends the fade";
     EXPECT_FALSE(fader->isFading());
 }
 
@@ -116,7 +120,7 @@ TEST_F(VTVerticalFaderTest, ReportedLevelIsStoredAndDrawnAsARisingBarWithoutBein
     const struct {
         float level;
         std::int32_t bottom, middle, top;
-    } cases[] = {{-1.0f, 0, 0, 0},  {0.0f, 1, 0, 0},   {49.99f, 1, 0, 0}, {50.0f, 1, 1, 0},
+    } cases[] = {{-1.0f, 0, 0, 0},  {0.0f, 1, 0, 0}, {49.99f, 1, 0, 0}, {50.0f, 1, 1, 0},
                  {100.0f, 1, 1, 1}, {kInf, 1, 1, 1}, {-kInf, 0, 0, 0},  {kNaN, 0, 0, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.level);
@@ -147,9 +151,11 @@ TEST_F(VTVerticalFaderTest, FadeGoesOnFromItsOwnStartThroughReportsAndDisabling)
 
 // A level difference with no 32-bit integer value (a reported level that is
 // huge, infinite or not a number) takes the full-scale time and ends on the target.
-class VTVerticalFaderFarLevelTest : public VTVerticalFaderTest, public ::testing::WithParamInterface<float> {};
+class VTVerticalFaderFarLevelTest : public VTVerticalFaderTest,
+                                    public ::testing::WithParamInterface<float> {};
 
-TEST_P(VTVerticalFaderFarLevelTest, FadeFromALevelBeyondInt32TakesTheFullScaleTimeAndEndsOnTheTarget) {
+TEST_P(VTVerticalFaderFarLevelTest,
+       FadeFromALevelBeyondInt32TakesTheFullScaleTimeAndEndsOnTheTarget) {
     EXPECT_EQ(VTVerticalFader::fadeDuration(GetParam(), 0.0f, 200.0f), 200.0f);
     report(GetParam());
     press(1);

@@ -36,8 +36,9 @@ TEST_F(VideoFeedbackTest, TwoLayersDarkenLayersThreeAndFourInControlOrderAndMake
     const auto sent = sendPendingNow();
     EXPECT_EQ(sent.lights.size(), 28u);
     // Opacity 4 and 3, speed 4 and 3, media time 4 and 3.
-    EXPECT_EQ(sent.lights, joined({faderColumn(0, 0, 0, 0), faderColumn(1, 0, 0, 0), faderColumn(4, 0, 0, 0),
-                                   faderColumn(5, 0, 0, 0), sliderRow(0, -1), sliderRow(1, -1)}));
+    EXPECT_EQ(sent.lights,
+              joined({faderColumn(0, 0, 0, 0), faderColumn(1, 0, 0, 0), faderColumn(4, 0, 0, 0),
+                      faderColumn(5, 0, 0, 0), sliderRow(0, -1), sliderRow(1, -1)}));
     EXPECT_TRUE(sent.values.empty() && sent.other.empty());
     EXPECT_EQ(enabledFlags(), enabledUpTo(2));
 
@@ -48,7 +49,8 @@ TEST_F(VideoFeedbackTest, TwoLayersDarkenLayersThreeAndFourInControlOrderAndMake
     EXPECT_EQ(faderWithAddress("/stagevue/layer/opacity/4")->currentValue(), 0.0f);
 
     deliver(pressBytes(3, 3, 1));  // media time 1 still answers
-    EXPECT_EQ(sendPendingNow().values, (std::vector<SentValue>{{"/stagevue/layer/media/time/1", 0.375f}}));
+    EXPECT_EQ(sendPendingNow().values,
+              (std::vector<SentValue>{{"/stagevue/layer/media/time/1", 0.375f}}));
 }
 
 TEST_F(VideoFeedbackTest, LayerCountEnablesTheLayersThatExistAndDarkensTheOthersEveryTime) {
@@ -56,13 +58,15 @@ TEST_F(VideoFeedbackTest, LayerCountEnablesTheLayersThatExistAndDarkensTheOthers
         std::int32_t count;
         int layersEnabled;
         std::size_t lights;
-    } cases[] = {{0, 0, 56}, {5, 4, 0}, {3, 3, 14}, {1, 1, 42}, {-1, 0, 56}, {INT_MAX, 4, 0}, {INT_MIN, 0, 56}};
+    } cases[] = {{0, 0, 56},  {5, 4, 0},       {3, 3, 14},      {1, 1, 42},
+                 {-1, 0, 56}, {INT_MAX, 4, 0}, {INT_MIN, 0, 56}};
     for (const auto& c : cases) {
         for (int round = 0; round < 2; ++round) {
             SCOPED_TRACE("count " + std::to_string(c.count) + " round " + std::to_string(round));
             layerCount(c.count);
             const auto sent = sendPendingNow();
-            EXPECT_EQ(sent.lights.size(), c.lights) << "reappearing layers are enabled without anything drawn";
+            EXPECT_EQ(sent.lights.size(), c.lights)
+                << "reappearing layers are enabled without anything drawn";
             for (const auto& light : sent.lights) EXPECT_EQ(light.state, 0);
             EXPECT_TRUE(sent.values.empty() && sent.other.empty());
             EXPECT_EQ(enabledFlags(), enabledUpTo(c.layersEnabled));
@@ -70,7 +74,8 @@ TEST_F(VideoFeedbackTest, LayerCountEnablesTheLayersThatExistAndDarkensTheOthers
     }
 }
 
-TEST_F(VideoFeedbackTest, LayerNumberIsAPrefixOnlyTheLastArgumentCountsAndNoArgumentChangesNothing) {
+TEST_F(VideoFeedbackTest,
+       LayerNumberIsAPrefixOnlyTheLastArgumentCountsAndNoArgumentChangesNothing) {
     deliver(messageBytes("/stagevue/layerNumberXYZ", {intArg(2)}));
     EXPECT_EQ(sendPendingNow().lights.size(), 28u);
     deliver(messageBytes("/stagevue/layerNumber"));
@@ -88,8 +93,8 @@ TEST_F(VideoFeedbackTest, LayerNumberIsAPrefixOnlyTheLastArgumentCountsAndNoArgu
 TEST_F(VideoFeedbackTest, ReportedValuesAreDrawnAndKeptButNotSentBack) {
     deliver(messageBytes("/stagevue/layer/media/time/2", {floatArg(0.5f)}));
     deliver(messageBytes("/stagevue/layer/media/speed/2", {floatArg(50.0f)}));
-    deliver(messageBytes("/stagevue/layer/opacity/5", {floatArg(50.0f)}));    // no such control
-    deliver(messageBytes("/stagevue/layer/opacity/1/", {floatArg(50.0f)}));   // no such control
+    deliver(messageBytes("/stagevue/layer/opacity/5", {floatArg(50.0f)}));   // no such control
+    deliver(messageBytes("/stagevue/layer/opacity/1/", {floatArg(50.0f)}));  // no such control
     const auto sent = sendPendingNow();
     EXPECT_EQ(sent.lights, joined({sliderRow(2, 4), faderColumn(6, 1, 1, 0)}));
     EXPECT_TRUE(sent.values.empty() && sent.other.empty());
@@ -97,11 +102,13 @@ TEST_F(VideoFeedbackTest, ReportedValuesAreDrawnAndKeptButNotSentBack) {
 }
 
 TEST_F(VideoFeedbackTest, ArgumentIsReadByItsBitsWhateverItsType) {
-    deliver(messageBytes("/stagevue/layer/media/time/2", {intArg(std::bit_cast<std::int32_t>(0.5f))}));
+    deliver(
+        messageBytes("/stagevue/layer/media/time/2", {intArg(std::bit_cast<std::int32_t>(0.5f))}));
     EXPECT_EQ(sendPendingNow().lights, sliderRow(2, 4));
     deliver(messageBytes("/stagevue/layerNumber", {floatArg(0.0f)}));  // integer 0
     EXPECT_EQ(sendPendingNow().lights.size(), 56u);
-    deliver(messageBytes("/stagevue/layerNumber", {floatArg(2.0f)}));  // integer 0x40000000: every layer
+    deliver(messageBytes("/stagevue/layerNumber",
+                         {floatArg(2.0f)}));  // integer 0x40000000: every layer
     EXPECT_EQ(enabledFlags(), enabledUpTo(4));
 }
 

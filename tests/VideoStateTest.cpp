@@ -21,14 +21,15 @@ std::vector<std::string> texts(const std::vector<VideoReport>& reports) {
     std::vector<std::string> lines;
     for (const VideoReport& report : reports) {
         const HJOSCArgument& value = report.value;
-        lines.push_back(report.address + (value.type() == 'i' ? " i " + std::to_string(value.intValue())
-                                                              : " f " + std::to_string(value.floatValue())));
+        lines.push_back(report.address + (value.type() == 'i'
+                                              ? " i " + std::to_string(value.intValue())
+                                              : " f " + std::to_string(value.floatValue())));
     }
     return lines;
 }
 
 class VideoStateTest : public ::testing::Test {
-  protected:
+protected:
     VideoState video;
 
     VideoEvent receive(const std::string& address, float value) {
@@ -36,11 +37,13 @@ class VideoStateTest : public ::testing::Test {
     }
 };
 
-TEST_F(VideoStateTest, StartsWithFourOpaqueLayersPlayingAtNormalSpeedAndTheCountStaysWithinZeroToFour) {
+TEST_F(VideoStateTest,
+       StartsWithFourOpaqueLayersPlayingAtNormalSpeedAndTheCountStaysWithinZeroToFour) {
     EXPECT_EQ(video.layerCount(), 4);
     EXPECT_TRUE(video.isPlaying());
     for (int n = 1; n <= 4; ++n) {
-        EXPECT_TRUE(video.layer(n).opacity == 100 && video.layer(n).speed == 100 && video.layer(n).position == 0);
+        EXPECT_TRUE(video.layer(n).opacity == 100 && video.layer(n).speed == 100 &&
+                    video.layer(n).position == 0);
     }
     EXPECT_EQ(VideoState(7).layerCount(), 4);
     EXPECT_EQ(VideoState(-1).layerCount(), 0);
@@ -48,7 +51,13 @@ TEST_F(VideoStateTest, StartsWithFourOpaqueLayersPlayingAtNormalSpeedAndTheCount
 }
 
 TEST_F(VideoStateTest, ValueIsTakenWithinItsRangeFromTheLastArgument) {
-    const struct { std::string address; float sent; Kind kind; int layer; float taken; } cases[] = {
+    const struct {
+        std::string address;
+        float sent;
+        Kind kind;
+        int layer;
+        float taken;
+    } cases[] = {
         {"/stagevue/layer/opacity/1", 50, Kind::opacity, 1, 50},
         {"/stagevue/layer/opacity/2", 150, Kind::opacity, 2, 100},
         {"/stagevue/layer/opacity/2", -5, Kind::opacity, 2, 0},
@@ -60,13 +69,16 @@ TEST_F(VideoStateTest, ValueIsTakenWithinItsRangeFromTheLastArgument) {
     for (const auto& value : cases) {
         SCOPED_TRACE(value.address + " " + std::to_string(value.sent));
         const VideoEvent event = receive(value.address, value.sent);
-        EXPECT_TRUE(event.kind == value.kind && event.layer == value.layer && event.value == value.taken);
+        EXPECT_TRUE(event.kind == value.kind && event.layer == value.layer &&
+                    event.value == value.taken);
         const VideoLayer& layer = video.layer(value.layer);
         const float held = value.kind == Kind::opacity ? layer.opacity
-                           : value.kind == Kind::speed ? layer.speed : video.reportedPosition(value.layer);
+                           : value.kind == Kind::speed ? layer.speed
+                                                       : video.reportedPosition(value.layer);
         EXPECT_FLOAT_EQ(held, value.taken);
     }
-    video.receiveMessage("/stagevue/layer/opacity/1", {HJOSCArgument::withFloat(10), HJOSCArgument::withInt(30)});
+    video.receiveMessage("/stagevue/layer/opacity/1",
+                         {HJOSCArgument::withFloat(10), HJOSCArgument::withInt(30)});
     EXPECT_EQ(video.layer(1).opacity, 30);
 }
 
@@ -91,7 +103,8 @@ TEST(VideoStateIgnoresTest, MessageThatIsNoValueOfAnExistingLayerChangesNothing)
     }
     EXPECT_EQ(video.layerCount(), 2);
     video.setLayerCount(4);
-    EXPECT_EQ(texts(video.stateReports()), texts(VideoState().stateReports())) << "no layer changed";
+    EXPECT_EQ(texts(video.stateReports()), texts(VideoState().stateReports()))
+        << "no layer changed";
     EXPECT_EQ(video.receiveMessage("/stagevue/ping", {}).kind, Kind::ping);
 }
 
@@ -103,7 +116,8 @@ TEST_F(VideoStateTest, PositionAdvancesWithItsLayersSpeedAndWrapsAtOne) {
     EXPECT_NEAR(video.layer(1).position, 0.1, 1e-9);
     EXPECT_EQ(video.layer(2).position, 0);
     EXPECT_NEAR(video.layer(3).position, 0.075, 1e-6);
-    EXPECT_NEAR(video.layer(4).position, 0.2, 1e-9) << "normal speed crosses the clip in ten seconds";
+    EXPECT_NEAR(video.layer(4).position, 0.2, 1e-9)
+        << "normal speed crosses the clip in ten seconds";
     video.advance(seconds(25));  // several times round
     EXPECT_NEAR(video.layer(4).position, 0.7, 1e-6);
 }
@@ -125,7 +139,8 @@ TEST_F(VideoStateTest, SlowPlaybackStillMovesButPausedPlaybackAndMissingLayersSt
 TEST_F(VideoStateTest, ReportedPositionStaysBelowOneJustBeforeTheWrap) {
     receive("/stagevue/layer/media/time/1", 0.5f);
     // A nanosecond before the end the double lies closer to 1 than any float.
-    video.advance(std::chrono::nanoseconds(static_cast<std::int64_t>(std::floor(0.5 / 0.1 * 1e9)) - 1));
+    video.advance(
+        std::chrono::nanoseconds(static_cast<std::int64_t>(std::floor(0.5 / 0.1 * 1e9)) - 1));
     ASSERT_LT(video.layer(1).position, 1.0);
     EXPECT_LT(video.reportedPosition(1), 1.0f);
     EXPECT_LT(video.positionReports().front().value.floatValue(), 1.0f);
@@ -146,7 +161,8 @@ TEST_F(VideoStateTest, ReportsGiveTheCountFirstThenTheValuesOfEachExistingLayer)
                                                "/stagevue/layer/media/time/2 f 0.250000",
                                            }));
     EXPECT_EQ(texts(video.positionReports()),
-              (std::vector<std::string>{"/stagevue/layer/media/time/1 f 0.000000", "/stagevue/layer/media/time/2 f 0.250000"}));
+              (std::vector<std::string>{"/stagevue/layer/media/time/1 f 0.000000",
+                                        "/stagevue/layer/media/time/2 f 0.250000"}));
     video.setLayerCount(0);
     EXPECT_EQ(texts(video.stateReports()), std::vector<std::string>{"/stagevue/layerNumber i 0"});
     EXPECT_TRUE(video.positionReports().empty());

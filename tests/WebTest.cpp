@@ -19,13 +19,22 @@ TEST(WebTest, LightStateKeepsTheLastStateOfEachCellOnTheGrid) {
         std::int32_t state;
         bool changed;
     } steps[] = {
-        {0, 0, 1, true}, {0, 0, 1, false}, {7, 7, 5, true}, {7, 7, -1, false},
-        {3, 1, 1, true}, {3, 1, 0, true},  {8, 0, 1, false}, {0, 8, 1, false}, {0xffffffffu, 2, 1, false},
+        {0, 0, 1, true},   {0, 0, 1, false}, {7, 7, 5, true},
+        {7, 7, -1, false}, {3, 1, 1, true},  {3, 1, 0, true},
+        {8, 0, 1, false},  {0, 8, 1, false}, {0xffffffffu, 2, 1, false},
     };
     LightState lights;
-    for (const auto& step : steps) EXPECT_EQ(lights.set(step.x, step.y, step.state), step.changed) << step.x << "," << step.y;
-    EXPECT_EQ(lights.text(), "10000000" "00000000" "00000000" "00000000"
-                             "00000000" "00000000" "00000000" "00000001");
+    for (const auto& step : steps)
+        EXPECT_EQ(lights.set(step.x, step.y, step.state), step.changed) << step.x << "," << step.y;
+    EXPECT_EQ(lights.text(),
+              "10000000"
+              "00000000"
+              "00000000"
+              "00000000"
+              "00000000"
+              "00000000"
+              "00000000"
+              "00000001");
     EXPECT_FALSE(lights.lit(8, 0));
 }
 
@@ -61,8 +70,10 @@ TEST(WebTest, AccessNeedsTheExactTokenAndAPageOfItsOwnHost) {
     EXPECT_EQ(a->size(), 32u);
     EXPECT_NE(*a, *b);
     EXPECT_EQ(a->find_first_not_of("0123456789abcdef"), std::string::npos);
-    for (const char* host : {"127.0.0.1", "127.1.2.3", "::1", "localhost"}) EXPECT_TRUE(WebAccess::isLoopback(host));
-    for (const char* host : {"0.0.0.0", "10.0.0.2", "", "::"}) EXPECT_FALSE(WebAccess::isLoopback(host)) << host;
+    for (const char* host : {"127.0.0.1", "127.1.2.3", "::1", "localhost"})
+        EXPECT_TRUE(WebAccess::isLoopback(host));
+    for (const char* host : {"0.0.0.0", "10.0.0.2", "", "::"})
+        EXPECT_FALSE(WebAccess::isLoopback(host)) << host;
 }
 
 TEST(WebTest, PagePressTakesOnlyCellsOfTheGridAndStatesZeroOrOne) {
@@ -72,7 +83,8 @@ TEST(WebTest, PagePressTakesOnlyCellsOfTheGridAndStatesZeroOrOne) {
     EXPECT_EQ(press->y, 0);
     EXPECT_EQ(press->state, 1);
     EXPECT_EQ(PagePress::parse("0,7,0")->state, 0);
-    for (const char* bad : {"8,0,1", "0,8,1", "0,0,2", "-1,0,1", "0,0,1 ", "0,0", "0;0;1", "", "a,b,c", "00,0,1"})
+    for (const char* bad :
+         {"8,0,1", "0,8,1", "0,0,2", "-1,0,1", "0,0,1 ", "0,0", "0;0;1", "", "a,b,c", "00,0,1"})
         EXPECT_FALSE(PagePress::parse(bad)) << bad;
 }
 

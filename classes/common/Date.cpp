@@ -34,8 +34,8 @@ std::string Date::description() const {
     const long long month = mp < 10 ? mp + 3 : mp - 9;
     if (month <= 2) year += 1;
     char text[128];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld.%03lld +0000", year, month,
-                  day, rem / 3600, (rem / 60) % 60, rem % 60, millis);
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld.%03lld +0000", year,
+                  month, day, rem / 3600, (rem / 60) % 60, rem % 60, millis);
     return text;
 }
 

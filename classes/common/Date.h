@@ -20,7 +20,9 @@ struct Date {
     static constexpr Date fromUnixSeconds(double unixSeconds) {
         return Date{unixSeconds - kUnixToReferenceDate};
     }
-    constexpr double unixSeconds() const { return secondsSinceReferenceDate + kUnixToReferenceDate; }
+    constexpr double unixSeconds() const {
+        return secondsSinceReferenceDate + kUnixToReferenceDate;
+    }
     constexpr double timeIntervalSinceDate(Date other) const {
         return secondsSinceReferenceDate - other.secondsSinceReferenceDate;
     }

@@ -4,12 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
-#include <cstdint>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -76,8 +75,8 @@ bool writeWithoutWaiting(int fd, const std::string& text) {
 std::string timeStamp() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            now.time_since_epoch()) % 1000;
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
     std::tm local{};
     localtime_r(&seconds, &local);
     char text[64];
@@ -96,8 +95,9 @@ void emit(const std::string& prefix, std::string text) {
         return;
     }
     if (log.droppedLines > 0) {
-        const std::string notice = timeStamp() + " velto[" + std::to_string(::getpid()) + "] dropped " +
-                                   std::to_string(log.droppedLines) + " log lines: the log's reader was not ready\n";
+        const std::string notice = timeStamp() + " velto[" + std::to_string(::getpid()) +
+                                   "] dropped " + std::to_string(log.droppedLines) +
+                                   " log lines: the log's reader was not ready\n";
         if (!writeWithoutWaiting(STDERR_FILENO, notice)) {
             ++log.droppedLines;
             return;
@@ -116,10 +116,18 @@ std::string escapeText(std::string_view text) {
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         switch (c) {
-            case '\n': escaped += "\\n"; break;
-            case '\r': escaped += "\\r"; break;
-            case '\t': escaped += "\\t"; break;
-            case '\\': escaped += "\\\\"; break;
+            case '\n':
+                escaped += "\\n";
+                break;
+            case '\r':
+                escaped += "\\r";
+                break;
+            case '\t':
+                escaped += "\\t";
+                break;
+            case '\\':
+                escaped += "\\\\";
+                break;
             default:
                 if (byte < 0x20 || byte > 0x7E) {
                     escaped += "\\x";

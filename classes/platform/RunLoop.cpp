@@ -301,7 +301,6 @@ std::optional<Bytes> ReadableWatch::readAvailable() {
     return readWaiting(state_->fd);
 }
 
-
 struct RunLoop::Impl {
     explicit Impl(Clock& c) : clock(c) { makePipe(wakeFds); }
     ~Impl() {
@@ -333,7 +332,8 @@ struct RunLoop::Impl {
         std::erase_if(watches, [](const auto& watch) { return !watch->valid; });
         pollSet.clear();
         // poll skips a negative descriptor: a select watch keeps its place.
-        for (const auto& watch : watches) pollSet.push_back({watch->bySelect ? -1 : watch->fd, POLLIN, 0});
+        for (const auto& watch : watches)
+            pollSet.push_back({watch->bySelect ? -1 : watch->fd, POLLIN, 0});
     }
 
     bool runWatches() {
@@ -368,7 +368,6 @@ struct RunLoop::Impl {
         }
         watches.clear();
     }
-
 
     // Set while a pass runs: when the loop last looked for due timers.
     std::optional<Instant> timersChecked;
@@ -427,7 +426,8 @@ struct RunLoop::Impl {
         collectWatchedDescriptors();
         pollSet.push_back({wakeFds[0], POLLIN, 0});
         if (handlesSignals) pollSet.push_back({signalReadFd(), POLLIN, 0});
-        if (std::any_of(watches.begin(), watches.end(), [](const auto& watch) { return watch->bySelect; })) {
+        if (std::any_of(watches.begin(), watches.end(),
+                        [](const auto& watch) { return watch->bySelect; })) {
             waitWithSelect(wait);
             return;
         }
@@ -441,7 +441,8 @@ struct RunLoop::Impl {
             timeout.tv_sec = static_cast<time_t>(wait->count() / 1'000'000'000);
             timeout.tv_nsec = static_cast<long>(wait->count() % 1'000'000'000);
         }
-        ::ppoll(pollSet.data(), static_cast<nfds_t>(pollSet.size()), wait ? &timeout : nullptr, nullptr);
+        ::ppoll(pollSet.data(), static_cast<nfds_t>(pollSet.size()), wait ? &timeout : nullptr,
+                nullptr);
 #else
         int timeout = -1;
         if (wait) {
@@ -462,7 +463,8 @@ struct RunLoop::Impl {
         const auto add = [&](int fd) {
             if (fd < 0) return;
             if (fd >= FD_SETSIZE) {
-                wait = std::min(wait.value_or(kSelectRecheck), kSelectRecheck);  // looked at every pass
+                wait = std::min(wait.value_or(kSelectRecheck),
+                                kSelectRecheck);  // looked at every pass
                 return;
             }
             FD_SET(fd, &readable);
@@ -502,16 +504,16 @@ RunLoop::~RunLoop() {
     }
 }
 
-
 Clock& RunLoop::clock() const { return impl_->clock; }
 
 std::unique_ptr<Timer> RunLoop::scheduleTimerAt(Instant firstFire, Duration interval, bool repeats,
-                                                 std::function<void()> fire) {
+                                                std::function<void()> fire) {
     auto state = std::make_shared<Timer::State>();
     state->queue = &impl_->timers;
     state->fire = std::move(fire);
     state->fireDate = firstFire;
-    state->interval = repeats && interval < kMinimumRepeatInterval ? kMinimumRepeatInterval : interval;
+    state->interval =
+        repeats && interval < kMinimumRepeatInterval ? kMinimumRepeatInterval : interval;
     state->order = impl_->timers.nextOrder++;
     state->repeats = repeats;
     impl_->timers.add(state);
@@ -519,7 +521,7 @@ std::unique_ptr<Timer> RunLoop::scheduleTimerAt(Instant firstFire, Duration inte
 }
 
 std::unique_ptr<Timer> RunLoop::scheduleTimer(Duration interval, bool repeats,
-                                               std::function<void()> fire) {
+                                              std::function<void()> fire) {
     return scheduleTimerAt(impl_->clock.now() + interval, interval, repeats, std::move(fire));
 }
 
@@ -554,7 +556,9 @@ void RunLoop::run() {
 
 bool RunLoop::runOnce() { return impl_->runPass(); }
 
-Instant RunLoop::timersCheckedAt() const { return impl_->timersChecked.value_or(impl_->clock.now()); }
+Instant RunLoop::timersCheckedAt() const {
+    return impl_->timersChecked.value_or(impl_->clock.now());
+}
 
 void RunLoop::runUntilIdle() {
     while (runOnce()) {

@@ -85,7 +85,8 @@ public:
     std::unique_ptr<Timer> scheduleTimerAt(Instant firstFire, Duration interval, bool repeats,
                                            std::function<void()> fire);
     // The same, first due one interval from now.
-    std::unique_ptr<Timer> scheduleTimer(Duration interval, bool repeats, std::function<void()> fire);
+    std::unique_ptr<Timer> scheduleTimer(Duration interval, bool repeats,
+                                         std::function<void()> fire);
 
     // Calls onReadable on the loop's thread, in a pass of run() or runOnce(),
     // whenever the descriptor has input waiting, has reached the end of its

@@ -1,8 +1,8 @@
 #include "platform/SettingsStore.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -218,9 +218,11 @@ int replaceFile(const std::filesystem::path& path, const std::string& content) {
     const bool exists = ::stat(file.c_str(), &existing) == 0;
     // Root may write any file, but a file without write permission is one its
     // owner does not want changed.
-    if (exists && ((existing.st_mode & 0222) == 0 || ::access(file.c_str(), W_OK) != 0)) return EACCES;
+    if (exists && ((existing.st_mode & 0222) == 0 || ::access(file.c_str(), W_OK) != 0))
+        return EACCES;
     std::error_code ignored;  // a failure shows when the temporary file is made
-    std::filesystem::create_directories(file.parent_path().empty() ? "." : file.parent_path(), ignored);
+    std::filesystem::create_directories(file.parent_path().empty() ? "." : file.parent_path(),
+                                        ignored);
 
     const std::string temporary = temporaryName(file);
     const int fd = lockTemporary(temporary, O_WRONLY | O_CREAT);
@@ -288,17 +290,18 @@ struct FileSettingsStore::Impl {
         if (hasMark) content.erase(0, 3);
         if (atStart && result == ReadResult::unreadable) {
             holdWrites = true;
-            Log::message("Cannot read the settings file " + path.string() + ": " + errorText(errnum) +
-                         "; using defaults, changes are not saved");
+            Log::message("Cannot read the settings file " + path.string() + ": " +
+                         errorText(errnum) + "; using defaults, changes are not saved");
             return false;
         }
         // A reload may catch the file deleted, or emptied by an editor about to
         // write it again: only what the file says changes anything.
         if (!atStart && (result != ReadResult::ok || content.empty())) {
             holdWrites = true;
-            Log::message((result == ReadResult::ok ? "The settings file " + path.string() + " is empty"
-                                                   : "Cannot read the settings file " + path.string() + ": " +
-                                                         errorText(errnum)) +
+            Log::message((result == ReadResult::ok
+                              ? "The settings file " + path.string() + " is empty"
+                              : "Cannot read the settings file " + path.string() + ": " +
+                                    errorText(errnum)) +
                          "; the settings in use are kept");
             return false;
         }
@@ -320,15 +323,19 @@ struct FileSettingsStore::Impl {
             values.erase(line.key);
             if (++faults > kMaxFaultsLogged) continue;
             const bool named = !line.key.empty() && isPrintable(line.key);
-            Log::message("Settings file " + path.string() + ", line " + std::to_string(lines.size()) + ": " +
-                         line.fault + "; the line is kept as it is" +
+            Log::message("Settings file " + path.string() + ", line " +
+                         std::to_string(lines.size()) + ": " + line.fault +
+                         "; the line is kept as it is" +
                          (named ? " and " + line.key + " is not saved while it stands" : ""));
         }
         if (faults > kMaxFaultsLogged) {
-            Log::message("Settings file " + path.string() + ": " + std::to_string(faults - kMaxFaultsLogged) +
+            Log::message("Settings file " + path.string() + ": " +
+                         std::to_string(faults - kMaxFaultsLogged) +
                          " more lines that cannot be read, kept as they are");
         }
-        std::erase_if(unsaved, [this](const auto& entry) { return valueInFile(entry.first) != entry.second.inFile; });
+        std::erase_if(unsaved, [this](const auto& entry) {
+            return valueInFile(entry.first) != entry.second.inFile;
+        });
         for (const auto& [key, kept] : unsaved) values.insert_or_assign(key, kept.value);
         return true;
     }
@@ -341,7 +348,8 @@ struct FileSettingsStore::Impl {
         const std::string text = std::to_string(value);
         for (Line& line : updated) {
             if (line.key != key) continue;
-            if (line.fault != nullptr) return false;  // the person's line to mend, not ours to replace
+            if (line.fault != nullptr)
+                return false;  // the person's line to mend, not ours to replace
             line.text.replace(line.valueAt, line.valueLength, text);
             line.valueLength = text.size();
             line.value = value;
@@ -379,7 +387,8 @@ FileSettingsStore::~FileSettingsStore() = default;
 
 std::filesystem::path FileSettingsStore::defaultPath() {
     // XDG: a relative XDG_CONFIG_HOME is invalid and ignored.
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/') {
+    if (const char* config = std::getenv("XDG_CONFIG_HOME");
+        config != nullptr && config[0] == '/') {
         return std::filesystem::path(config) / "velto" / "settings";
     }
 #ifdef __APPLE__
@@ -401,9 +410,11 @@ bool FileSettingsStore::hasValueForKey(std::string_view key) { return impl_->val
 void FileSettingsStore::setIntegerForKey(std::int64_t value, std::string_view key) {
     impl_->values.insert_or_assign(std::string(key), value);
     if (impl_->write(key, value)) {
-        if (const auto found = impl_->unsaved.find(key); found != impl_->unsaved.end()) impl_->unsaved.erase(found);
+        if (const auto found = impl_->unsaved.find(key); found != impl_->unsaved.end())
+            impl_->unsaved.erase(found);
     } else {
-        impl_->unsaved.insert_or_assign(std::string(key), Impl::Unsaved{value, impl_->valueInFile(key)});
+        impl_->unsaved.insert_or_assign(std::string(key),
+                                        Impl::Unsaved{value, impl_->valueInFile(key)});
     }
 }
 

@@ -36,7 +36,8 @@ constexpr int kLargestDatagram = 65535;
 void raiseSendBuffer(int fd) {
     int size = 0;
     socklen_t length = sizeof size;
-    if (::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, &length) == 0 && size >= kLargestDatagram) return;
+    if (::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, &length) == 0 && size >= kLargestDatagram)
+        return;
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kLargestDatagram, sizeof kLargestDatagram);
 }
 
@@ -86,7 +87,8 @@ UdpSocket UdpSocket::open(int& errorOut) {
         errorOut = errno;
         return UdpSocket();
     }
-    ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);  // a descriptor flag, not a socket option
+    ::fcntl(fd, F_SETFD,
+            ::fcntl(fd, F_GETFD) | FD_CLOEXEC);  // a descriptor flag, not a socket option
     raiseSendBuffer(fd);
     errorOut = 0;
     return UdpSocket(fd);
@@ -109,8 +111,9 @@ std::uint16_t UdpSocket::localPort() const {
 
 int UdpSocket::sendTo(ByteView datagram, const Ipv4Endpoint& to) {
     const sockaddr_in destination = toSockaddr(to.address, to.port);
-    const ssize_t sent = ::sendto(fd_, datagram.data(), datagram.size(), 0,
-                                  reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+    const ssize_t sent =
+        ::sendto(fd_, datagram.data(), datagram.size(), 0,
+                 reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
     return sent < 0 ? errno : 0;
 }
 
@@ -175,11 +178,10 @@ struct DatagramReceiver::Impl {
 };
 
 DatagramReceiver::DatagramReceiver(const UdpSocket& socket, Handler handler, ErrorHandler onError)
-    : DatagramReceiver(
-          socket, SourcedHandler([handler = std::move(handler)](ByteView data, const Ipv4Endpoint&) {
-              handler(data);
-          }),
-          std::move(onError)) {}
+    : DatagramReceiver(socket,
+                       SourcedHandler([handler = std::move(handler)](
+                                          ByteView data, const Ipv4Endpoint&) { handler(data); }),
+                       std::move(onError)) {}
 
 DatagramReceiver::DatagramReceiver(const UdpSocket& socket, SourcedHandler handler,
                                    ErrorHandler onError)
@@ -188,7 +190,8 @@ DatagramReceiver::DatagramReceiver(const UdpSocket& socket, SourcedHandler handl
     impl_->handler = std::move(handler);
     impl_->onError = std::move(onError);
     if (!socket.isValid()) return;  // receives nothing
-    if (::pipe(impl_->wakeFds) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+    if (::pipe(impl_->wakeFds) != 0)
+        throw std::system_error(errno, std::generic_category(), "pipe");
     for (const int fd : impl_->wakeFds) {
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);

@@ -7,7 +7,8 @@
 
 namespace velto {
 
-std::unique_ptr<VTControl> VTControl::controlWithRectAndAddress(VTRect rect, std::string_view address) {
+std::unique_ptr<VTControl> VTControl::controlWithRectAndAddress(VTRect rect,
+                                                                std::string_view address) {
     return std::make_unique<VTControl>(rect, address);
 }
 
@@ -19,8 +20,9 @@ void VTControl::setEnabled(bool enabled) {
     // Column by column from the left, each from the bottom row up.
     for (std::uint32_t i = 0; static_cast<float>(i) < rect_.size.width; ++i) {
         for (std::uint32_t j = 0; static_cast<float>(j) < rect_.size.height; ++j) {
-            VeltoController::setLightAtXAndYWithState(cellIndex(rect_.origin.x + static_cast<float>(i)),
-                                                      cellIndex(rect_.origin.y + static_cast<float>(j)), 0);
+            VeltoController::setLightAtXAndYWithState(
+                cellIndex(rect_.origin.x + static_cast<float>(i)),
+                cellIndex(rect_.origin.y + static_cast<float>(j)), 0);
         }
     }
 }

@@ -32,7 +32,8 @@ struct VTRect {
 
 class VTControl {
 public:
-    static std::unique_ptr<VTControl> controlWithRectAndAddress(VTRect rect, std::string_view address);
+    static std::unique_ptr<VTControl> controlWithRectAndAddress(VTRect rect,
+                                                                std::string_view address);
 
     VTControl(VTRect rect, std::string_view address);
     virtual ~VTControl() = default;

@@ -6,8 +6,8 @@
 
 namespace velto {
 
-std::unique_ptr<VTHorizontalSlider> VTHorizontalSlider::controlWithRectAndAddress(VTRect rect,
-                                                                                  std::string_view address) {
+std::unique_ptr<VTHorizontalSlider> VTHorizontalSlider::controlWithRectAndAddress(
+    VTRect rect, std::string_view address) {
     return std::make_unique<VTHorizontalSlider>(rect, address);
 }
 
@@ -21,7 +21,8 @@ void VTHorizontalSlider::processWithValue(float value) {
     const std::uint32_t row = cellIndex(rect().origin.y);
     for (std::uint32_t i = 0; static_cast<float>(i) < rect().size.width; ++i) {
         const std::int8_t state = static_cast<float>(i) == lit ? 1 : 0;
-        VeltoController::setLightAtXAndYWithState(cellIndex(rect().origin.x + static_cast<float>(i)), row, state);
+        VeltoController::setLightAtXAndYWithState(
+            cellIndex(rect().origin.x + static_cast<float>(i)), row, state);
     }
 }
 

@@ -11,7 +11,8 @@ namespace velto {
 
 class VTHorizontalSlider : public VTControl {
 public:
-    static std::unique_ptr<VTHorizontalSlider> controlWithRectAndAddress(VTRect rect, std::string_view address);
+    static std::unique_ptr<VTHorizontalSlider> controlWithRectAndAddress(VTRect rect,
+                                                                         std::string_view address);
 
     using VTControl::VTControl;
 

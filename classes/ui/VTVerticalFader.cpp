@@ -7,9 +7,8 @@
 
 namespace velto {
 
-std::unique_ptr<VTVerticalFader> VTVerticalFader::controlWithRectAndAddress(VTRect rect,
-                                                                            std::string_view address,
-                                                                            RunLoop& loop) {
+std::unique_ptr<VTVerticalFader> VTVerticalFader::controlWithRectAndAddress(
+    VTRect rect, std::string_view address, RunLoop& loop) {
     return std::make_unique<VTVerticalFader>(rect, address, loop);
 }
 
@@ -34,7 +33,8 @@ void VTVerticalFader::processWithValue(float value) {
     const std::uint32_t column = cellIndex(rect().origin.x);
     for (std::uint32_t i = 0; static_cast<float>(i) < rect().size.height; ++i) {
         const std::int8_t state = scaled >= static_cast<float>(100u * i) ? 1 : 0;
-        VeltoController::setLightAtXAndYWithState(column, cellIndex(rect().origin.y + static_cast<float>(i)), state);
+        VeltoController::setLightAtXAndYWithState(
+            column, cellIndex(rect().origin.y + static_cast<float>(i)), state);
     }
 }
 
@@ -80,7 +80,9 @@ void VTVerticalFader::stopFade() {
     startTime_.reset();
 }
 
-void VTVerticalFader::processPressAtY(std::uint32_t y) { changeToWithTime(levelAtY(y), kHeldFullScaleMs); }
+void VTVerticalFader::processPressAtY(std::uint32_t y) {
+    changeToWithTime(levelAtY(y), kHeldFullScaleMs);
+}
 
 void VTVerticalFader::processReleaseAtY(std::uint32_t y) {
     changeToWithTime(levelAtY(y), kReleasedFullScaleMs);

@@ -22,7 +22,8 @@ public:
     static constexpr float kHeldFullScaleMs = 2000.0f;
     static constexpr float kReleasedFullScaleMs = 200.0f;
 
-    static std::unique_ptr<VTVerticalFader> controlWithRectAndAddress(VTRect rect, std::string_view address,
+    static std::unique_ptr<VTVerticalFader> controlWithRectAndAddress(VTRect rect,
+                                                                      std::string_view address,
                                                                       RunLoop& loop);
 
     VTVerticalFader(VTRect rect, std::string_view address, RunLoop& loop);

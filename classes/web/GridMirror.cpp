@@ -18,12 +18,14 @@ std::unique_ptr<GridMirror> GridMirror::start(RunLoop& loop, VeltoController& co
                                               WebServer::Settings settings) {
     std::unique_ptr<GridMirror> mirror(new GridMirror(loop, controller, settings));
     GridMirror* self = mirror.get();
-    mirror->server_ = WebServer::start(loop, std::move(settings), kGridPage, [self](const PagePress& press) {
-        // The same path as "/monome/press x y s" from the grid.
-        const HJOSCArgument arguments[] = {HJOSCArgument::withInt(press.x), HJOSCArgument::withInt(press.y),
-                                           HJOSCArgument::withInt(press.state)};
-        self->controller_.processMonomeAtAddressWithArguments("/monome/press", arguments);
-    });
+    mirror->server_ =
+        WebServer::start(loop, std::move(settings), kGridPage, [self](const PagePress& press) {
+            // The same path as "/monome/press x y s" from the grid.
+            const HJOSCArgument arguments[] = {HJOSCArgument::withInt(press.x),
+                                               HJOSCArgument::withInt(press.y),
+                                               HJOSCArgument::withInt(press.state)};
+            self->controller_.processMonomeAtAddressWithArguments("/monome/press", arguments);
+        });
     if (!mirror->server_) return nullptr;
     mirror->settings_.port = mirror->server_->port();
     controller.setLightObserver(mirror.get());
@@ -81,8 +83,8 @@ std::string GridMirror::stateText() const {
         }
         sliders += (row == 0 ? "" : ",") + position;
     }
-    return "{\"lights\":\"" + lights_.text() + "\",\"faders\":[" + faders + "],\"sliders\":[" + sliders +
-           "],\"video\":" + (controller_.videoAppAnswered() ? "true" : "false") +
+    return "{\"lights\":\"" + lights_.text() + "\",\"faders\":[" + faders + "],\"sliders\":[" +
+           sliders + "],\"video\":" + (controller_.videoAppAnswered() ? "true" : "false") +
            ",\"grid\":" + (controller_.gridHeardFrom() ? "true" : "false") + "}";
 }
 

@@ -16,19 +16,21 @@ std::optional<std::string> WebAccess::makeToken() {
     return token;
 }
 
-bool WebAccess::admits(std::string_view expectedToken, std::string_view givenToken, std::string_view origin,
-                       std::string_view host) {
+bool WebAccess::admits(std::string_view expectedToken, std::string_view givenToken,
+                       std::string_view origin, std::string_view host) {
     if (!origin.empty()) {
         // "http://HOST[:PORT]" of the page itself, HOST[:PORT] as the request's Host.
         constexpr std::string_view kScheme = "http://";
-        if (!origin.starts_with(kScheme) || host.empty() || origin.substr(kScheme.size()) != host) return false;
+        if (!origin.starts_with(kScheme) || host.empty() || origin.substr(kScheme.size()) != host)
+            return false;
     }
     if (expectedToken.empty()) {
         // Without a token only a name of this machine is let in: a site whose
         // own name was made to point here (DNS rebinding) is refused.
         std::string_view name = host;
         if (name.starts_with('[')) {
-            name = name.substr(1, name.find(']') == std::string_view::npos ? name.size() : name.find(']') - 1);
+            name = name.substr(
+                1, name.find(']') == std::string_view::npos ? name.size() : name.find(']') - 1);
         } else if (const auto colon = name.rfind(':'); colon != std::string_view::npos) {
             name = name.substr(0, colon);
         }
@@ -39,7 +41,8 @@ bool WebAccess::admits(std::string_view expectedToken, std::string_view givenTok
     if (givenToken.size() != expectedToken.size()) return false;
     unsigned difference = 0;
     for (std::size_t i = 0; i < expectedToken.size(); ++i)
-        difference |= static_cast<unsigned char>(expectedToken[i]) ^ static_cast<unsigned char>(givenToken[i]);
+        difference |= static_cast<unsigned char>(expectedToken[i]) ^
+                      static_cast<unsigned char>(givenToken[i]);
     return difference == 0;
 }
 

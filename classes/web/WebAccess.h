@@ -20,8 +20,8 @@ struct WebAccess {
     // Whether a request is let in. `expectedToken` empty: no token needed.
     // `origin` empty: the request did not name one (not a browser page).
     // `host`: the request's Host header, "NAME[:PORT]" or "[IPv6][:PORT]".
-    static bool admits(std::string_view expectedToken, std::string_view givenToken, std::string_view origin,
-                       std::string_view host);
+    static bool admits(std::string_view expectedToken, std::string_view givenToken,
+                       std::string_view origin, std::string_view host);
 
     // Whether the address only reaches this machine (127.x.x.x, ::1, localhost).
     static bool isLoopback(std::string_view host);

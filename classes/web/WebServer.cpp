@@ -64,7 +64,7 @@ struct WebServer::Impl : std::enable_shared_from_this<WebServer::Impl> {
     lws_protocols protocols[3]{};
     lws_context* context = nullptr;
     lws_vhost* vhost = nullptr;
-    int connections = 0;  // every lws connection, listening socket excepted
+    int connections = 0;         // every lws connection, listening socket excepted
     std::uint64_t activity = 0;  // lws callbacks so far
     static constexpr int kMaxRounds = 16;
     bool servicing = false;
@@ -94,8 +94,12 @@ struct WebServer::Impl : std::enable_shared_from_this<WebServer::Impl> {
         }
         // Whatever handle is still open is closed, so that the loop lets go of
         // its descriptors.
-        uv_walk(&uvLoop, [](uv_handle_t* handle, void*) { if (!uv_is_closing(handle)) uv_close(handle, nullptr); },
-                nullptr);
+        uv_walk(
+            &uvLoop,
+            [](uv_handle_t* handle, void*) {
+                if (!uv_is_closing(handle)) uv_close(handle, nullptr);
+            },
+            nullptr);
         uv_run(&uvLoop, UV_RUN_NOWAIT);
         uv_loop_close(&uvLoop);
     }
@@ -107,7 +111,8 @@ struct WebServer::Impl : std::enable_shared_from_this<WebServer::Impl> {
         void* foreignLoops[] = {&uvLoop};
         lws_context_creation_info info{};
         info.port = settings.port;
-        const bool anyAddress = settings.host.empty() || settings.host == "0.0.0.0" || settings.host == "::";
+        const bool anyAddress =
+            settings.host.empty() || settings.host == "0.0.0.0" || settings.host == "::";
         info.iface = anyAddress ? nullptr : settings.host.c_str();
         info.protocols = protocols;
         info.foreign_loops = foreignLoops;
@@ -150,7 +155,8 @@ struct WebServer::Impl : std::enable_shared_from_this<WebServer::Impl> {
         if (due < 0) {
             timer.reset();
         } else {
-            timer = runLoop.scheduleTimer(std::chrono::milliseconds(due), false, [this] { service(); });
+            timer =
+                runLoop.scheduleTimer(std::chrono::milliseconds(due), false, [this] { service(); });
         }
     }
 
@@ -172,15 +178,18 @@ struct WebServer::Impl : std::enable_shared_from_this<WebServer::Impl> {
         unsigned char* p = start;
         unsigned char* end = buffer + sizeof buffer - 1;
         int status = HTTP_STATUS_OK;
-        if (path != "/") status = HTTP_STATUS_NOT_FOUND;
-        else if (!admits(wsi)) status = HTTP_STATUS_FORBIDDEN;
+        if (path != "/")
+            status = HTTP_STATUS_NOT_FOUND;
+        else if (!admits(wsi))
+            status = HTTP_STATUS_FORBIDDEN;
         if (status != HTTP_STATUS_OK) {
             lws_return_http_status(wsi, static_cast<unsigned>(status), nullptr);
             return lws_http_transaction_completed(wsi) ? -1 : 0;
         }
         const auto length = page.size() - LWS_PRE;
         static constexpr char kNoCache[] = "no-store";
-        if (lws_add_http_common_headers(wsi, HTTP_STATUS_OK, "text/html; charset=utf-8", length, &p, end) ||
+        if (lws_add_http_common_headers(wsi, HTTP_STATUS_OK, "text/html; charset=utf-8", length, &p,
+                                        end) ||
             lws_add_http_header_by_token(wsi, WSI_TOKEN_HTTP_CACHE_CONTROL,
                                          reinterpret_cast<const unsigned char*>(kNoCache),
                                          static_cast<int>(sizeof kNoCache - 1), &p, end) ||
@@ -191,7 +200,8 @@ struct WebServer::Impl : std::enable_shared_from_this<WebServer::Impl> {
     }
 
     int writePage(lws* wsi) {
-        if (lws_write(wsi, page.data() + LWS_PRE, page.size() - LWS_PRE, LWS_WRITE_HTTP_FINAL) < 0) return -1;
+        if (lws_write(wsi, page.data() + LWS_PRE, page.size() - LWS_PRE, LWS_WRITE_HTTP_FINAL) < 0)
+            return -1;
         return lws_http_transaction_completed(wsi) ? -1 : 0;
     }
 
@@ -205,9 +215,10 @@ struct WebServer::Impl : std::enable_shared_from_this<WebServer::Impl> {
 
     int receive(lws* wsi, std::string_view data) {
         // A press is one short text frame: anything else is closed.
-        const auto press = lws_is_first_fragment(wsi) && lws_is_final_fragment(wsi) && !lws_frame_is_binary(wsi)
-                               ? PagePress::parse(data)
-                               : std::nullopt;
+        const auto press =
+            lws_is_first_fragment(wsi) && lws_is_final_fragment(wsi) && !lws_frame_is_binary(wsi)
+                ? PagePress::parse(data)
+                : std::nullopt;
         if (!press) {
             lws_close_reason(wsi, LWS_CLOSE_STATUS_POLICY_VIOLATION, nullptr, 0);
             return -1;

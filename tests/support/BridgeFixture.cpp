@@ -21,17 +21,21 @@ void Traffic::append(const Traffic& more) {
     other.insert(other.end(), more.other.begin(), more.other.end());
 }
 
-std::shared_ptr<HJOSCMessage> makeMessage(std::string_view address, std::vector<HJOSCArgument> arguments) {
+std::shared_ptr<HJOSCMessage> makeMessage(std::string_view address,
+                                          std::vector<HJOSCArgument> arguments) {
     auto message = HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString(address));
     for (auto& argument : arguments) message->attachArgument(std::move(argument));
     return message;
 }
 
-std::shared_ptr<HJOSCBundle> makeBundle(std::vector<std::shared_ptr<HJOSCPacket>> elements, Date timeStamp) {
+std::shared_ptr<HJOSCBundle> makeBundle(std::vector<std::shared_ptr<HJOSCPacket>> elements,
+                                        Date timeStamp) {
     auto bundle = HJOSCBundle::bundleWithTimestamp(timeStamp);
     for (auto& element : elements) {
-        if (const HJOSCMessage* message = element->asMessage()) bundle->attachObject(*message);
-        else bundle->attachObject(std::static_pointer_cast<HJOSCBundle>(element));
+        if (const HJOSCMessage* message = element->asMessage())
+            bundle->attachObject(*message);
+        else
+            bundle->attachObject(std::static_pointer_cast<HJOSCBundle>(element));
     }
     return bundle;
 }
@@ -52,7 +56,8 @@ std::vector<SentLight> sliderRow(std::int32_t monomeRow, std::int32_t litColumn)
     return lights;
 }
 
-std::vector<SentLight> faderColumn(std::int32_t x, std::int32_t bottom, std::int32_t middle, std::int32_t top) {
+std::vector<SentLight> faderColumn(std::int32_t x, std::int32_t bottom, std::int32_t middle,
+                                   std::int32_t top) {
     return {{x, 6, bottom}, {x, 5, middle}, {x, 4, top}};  // grid rows 1, 2, 3
 }
 
@@ -71,7 +76,8 @@ void flattenInto(Traffic& traffic, const HJOSCPacket& packet, bool toVideo) {
         if (toVideo && arguments.size() == 1 && arguments[0].type() == 'f') {
             traffic.values.push_back({address, arguments[0].floatValue()});
         } else if (!toVideo && address == "/monome/led" && message.typeTagString() == ",iii") {
-            traffic.lights.push_back({arguments[0].intValue(), arguments[1].intValue(), arguments[2].intValue()});
+            traffic.lights.push_back(
+                {arguments[0].intValue(), arguments[1].intValue(), arguments[2].intValue()});
         } else {
             traffic.other.push_back(address + message.typeTagString());
         }
@@ -80,7 +86,9 @@ void flattenInto(Traffic& traffic, const HJOSCPacket& packet, bool toVideo) {
 
 }  // namespace
 
-void RecordingEndpoints::sendToVideoApp(HJOSCMessage message) { flattenInto(traffic, message, true); }
+void RecordingEndpoints::sendToVideoApp(HJOSCMessage message) {
+    flattenInto(traffic, message, true);
+}
 void RecordingEndpoints::sendToGrid(HJOSCMessage message) { flattenInto(traffic, message, false); }
 
 Traffic UdpBridgeFixture::collectFrom(UdpTestPeer& peer, bool isVideoApp) {
@@ -93,7 +101,9 @@ Traffic UdpBridgeFixture::collectFrom(UdpTestPeer& peer, bool isVideoApp) {
     return traffic;
 }
 
-Traffic BridgeFixture::collect() { return recorder && controller ? std::exchange(recorder->traffic, {}) : Traffic{}; }
+Traffic BridgeFixture::collect() {
+    return recorder && controller ? std::exchange(recorder->traffic, {}) : Traffic{};
+}
 
 Traffic UdpBridgeFixture::collect() {
     Traffic traffic = collectFrom(video, true);
@@ -153,7 +163,9 @@ Traffic BridgeFixture::ticksFor(Duration total, Duration step) {
     return traffic;
 }
 
-std::unique_ptr<VeltoEndpoints> BridgeFixture::makeEndpoints() { return std::make_unique<RecordingEndpoints>(); }
+std::unique_ptr<VeltoEndpoints> BridgeFixture::makeEndpoints() {
+    return std::make_unique<RecordingEndpoints>();
+}
 
 bool UdpBridgeFixture::deliverOverUdp(const Bytes& datagram, std::uint16_t port) {
     // With the clock standing still, the only work that can become ready is

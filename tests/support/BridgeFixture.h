@@ -59,8 +59,10 @@ struct Traffic {
     void append(const Traffic& more);
 };
 
-std::shared_ptr<HJOSCMessage> makeMessage(std::string_view address, std::vector<HJOSCArgument> arguments = {});
-std::shared_ptr<HJOSCBundle> makeBundle(std::vector<std::shared_ptr<HJOSCPacket>> elements, Date timeStamp);
+std::shared_ptr<HJOSCMessage> makeMessage(std::string_view address,
+                                          std::vector<HJOSCArgument> arguments = {});
+std::shared_ptr<HJOSCBundle> makeBundle(std::vector<std::shared_ptr<HJOSCPacket>> elements,
+                                        Date timeStamp);
 Bytes encode(const HJOSCPacket& packet);
 Bytes messageBytes(std::string_view address, std::vector<HJOSCArgument> arguments = {});
 // "/monome/press" with int32 x, y (monome rows, from the top) and state.
@@ -71,13 +73,16 @@ inline HJOSCArgument floatArg(float value) { return HJOSCArgument::withFloat(val
 // The eight lights of a slider's row (monome row), lit at `litColumn` (none if negative).
 std::vector<SentLight> sliderRow(std::int32_t monomeRow, std::int32_t litColumn);
 // The three lights of a fader in column x with origin row 1, bottom up.
-std::vector<SentLight> faderColumn(std::int32_t x, std::int32_t bottom, std::int32_t middle, std::int32_t top);
+std::vector<SentLight> faderColumn(std::int32_t x, std::int32_t bottom, std::int32_t middle,
+                                   std::int32_t top);
 std::vector<SentLight> joined(std::initializer_list<std::vector<SentLight>> parts);
 
 // Endpoints that keep what is sent, flattened, and the ports opened.
 class RecordingEndpoints final : public VeltoEndpoints {
 public:
-    void open(Endpoint endpoint, std::int32_t port) override { opened.emplace_back(endpoint, port); }
+    void open(Endpoint endpoint, std::int32_t port) override {
+        opened.emplace_back(endpoint, port);
+    }
     void stopListening(Endpoint) override {}
     bool isListening(Endpoint) const override { return true; }
     void sendToVideoApp(HJOSCMessage message) override;

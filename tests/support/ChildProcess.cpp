@@ -54,7 +54,8 @@ ExitStatus decodeStatus(int status) {
 
 std::ostream& operator<<(std::ostream& out, const ExitStatus& status) {
     if (status.exited) return out << "exit code " << status.code;
-    if (status.signal != 0) return out << "signal " << status.signal << " (" << ::strsignal(status.signal) << ")";
+    if (status.signal != 0)
+        return out << "signal " << status.signal << " (" << ::strsignal(status.signal) << ")";
     return out << "unknown end";
 }
 
@@ -78,7 +79,8 @@ ChildProcess::ChildProcess(std::vector<std::string> argv) {
     sigemptyset(&none);
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD}) sigaddset(&defaults, signal);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD})
+        sigaddset(&defaults, signal);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -88,7 +90,8 @@ ChildProcess::ChildProcess(std::vector<std::string> argv) {
     for (auto& argument : argv) arguments.push_back(argument.data());
     arguments.push_back(nullptr);
 
-    const int result = ::posix_spawnp(&pid_, arguments[0], &actions, &attributes, arguments.data(), environ);
+    const int result =
+        ::posix_spawnp(&pid_, arguments[0], &actions, &attributes, arguments.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(outPipe[1]);
@@ -130,7 +133,8 @@ void ChildProcess::readOutput() {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             const ssize_t count = ::read(fds[i].fd, buffer.data(), buffer.size());
             if (count > 0) {
-                append(i == 0 ? Stream::out : Stream::err, buffer.data(), static_cast<std::size_t>(count));
+                append(i == 0 ? Stream::out : Stream::err, buffer.data(),
+                       static_cast<std::size_t>(count));
             } else if (count == 0 || errno != EINTR) {
                 (i == 0 ? outOpen : errOpen) = false;
             }
@@ -225,8 +229,9 @@ std::optional<ExitStatus> ChildProcess::waitForExit(std::chrono::milliseconds li
     }
 }
 
-std::optional<ExitStatus> ChildProcess::run(std::vector<std::string> argv, std::chrono::milliseconds limit,
-                                            std::string* output, std::string* errors) {
+std::optional<ExitStatus> ChildProcess::run(std::vector<std::string> argv,
+                                            std::chrono::milliseconds limit, std::string* output,
+                                            std::string* errors) {
     ChildProcess child(std::move(argv));
     auto status = child.waitForExit(limit);
     if (!status) {
@@ -245,7 +250,8 @@ std::optional<std::string> ChildProcess::findProgram(std::string_view name) {
     while (!directories.empty()) {
         const auto colon = directories.find(':');
         std::string directory(directories.substr(0, colon));
-        directories = colon == std::string_view::npos ? std::string_view{} : directories.substr(colon + 1);
+        directories =
+            colon == std::string_view::npos ? std::string_view{} : directories.substr(colon + 1);
         if (directory.empty()) directory = ".";
         std::string candidate = directory + "/" + std::string(name);
         if (::access(candidate.c_str(), X_OK) == 0) return candidate;

@@ -81,8 +81,10 @@ public:
     // Runs a program to its end within the limit and returns its exit status,
     // or none when it had to be killed at the limit. `output` receives the
     // child's standard output and `errors` its standard error, when given.
-    static std::optional<ExitStatus> run(std::vector<std::string> argv, std::chrono::milliseconds limit,
-                                         std::string* output = nullptr, std::string* errors = nullptr);
+    static std::optional<ExitStatus> run(std::vector<std::string> argv,
+                                         std::chrono::milliseconds limit,
+                                         std::string* output = nullptr,
+                                         std::string* errors = nullptr);
 
     // The full path of a program found in PATH, or none.
     static std::optional<std::string> findProgram(std::string_view name);

@@ -23,8 +23,8 @@ void flatten(Recording& recording, const HJOSCPacket& packet, Recording::TimePoi
         if (arguments.size() == 1 && arguments[0].type() == 'f') {
             recording.values.push_back({address, arguments[0].floatValue(), arrived});
         } else if (address == "/monome/led" && message.typeTagString() == ",iii") {
-            recording.lights.push_back(
-                {arguments[0].intValue(), arguments[1].intValue(), arguments[2].intValue(), arrived});
+            recording.lights.push_back({arguments[0].intValue(), arguments[1].intValue(),
+                                        arguments[2].intValue(), arrived});
         } else {
             recording.otherAddresses.push_back(address);
         }
@@ -59,7 +59,8 @@ PeerRecorder::PeerRecorder(std::uint16_t port, Keep keep) : keep_(keep) {
 #endif
     {
         for (int size = bytes; size >= (64 << 10); size /= 2) {
-            if (::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size) == 0) break;
+            if (::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size) == 0)
+                break;
         }
     }
     lastArrival_ = Recording::TimePoint::clock::now();
@@ -112,7 +113,8 @@ bool PeerRecorder::waitFor(const std::function<bool(const Recording&)>& predicat
     return changed_.wait_for(lock, limit, [&] { return predicate(recording_); });
 }
 
-bool PeerRecorder::waitForQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds limit) const {
+bool PeerRecorder::waitForQuiet(std::chrono::milliseconds quiet,
+                                std::chrono::milliseconds limit) const {
     const auto deadline = Recording::TimePoint::clock::now() + limit;
     std::unique_lock lock(mutex_);
     for (;;) {

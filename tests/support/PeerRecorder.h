@@ -69,7 +69,8 @@ public:
 
     // Waits until the predicate holds for the recording, or the limit passes;
     // returns whether it held. The predicate runs with the recording locked.
-    bool waitFor(const std::function<bool(const Recording&)>& predicate, std::chrono::milliseconds limit) const;
+    bool waitFor(const std::function<bool(const Recording&)>& predicate,
+                 std::chrono::milliseconds limit) const;
     // Waits until no datagram has arrived for `quiet`, or `limit` passes.
     bool waitForQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds limit) const;
 

@@ -22,11 +22,13 @@ namespace velto::test {
 
 std::optional<ProcessStats> readProcessStats(pid_t pid) {
     proc_taskinfo task{};
-    if (::proc_pidinfo(pid, PROC_PIDTASKINFO, 0, &task, sizeof task) != static_cast<int>(sizeof task)) {
+    if (::proc_pidinfo(pid, PROC_PIDTASKINFO, 0, &task, sizeof task) !=
+        static_cast<int>(sizeof task)) {
         return std::nullopt;  // gone, or a zombie
     }
     rusage_info_v4 usage{};
-    if (::proc_pid_rusage(pid, RUSAGE_INFO_V4, reinterpret_cast<rusage_info_t*>(&usage)) != 0) return std::nullopt;
+    if (::proc_pid_rusage(pid, RUSAGE_INFO_V4, reinterpret_cast<rusage_info_t*>(&usage)) != 0)
+        return std::nullopt;
     mach_timebase_info_data_t timebase{};
     if (::mach_timebase_info(&timebase) != KERN_SUCCESS || timebase.denom == 0) return std::nullopt;
 
@@ -41,10 +43,13 @@ std::optional<ProcessStats> readProcessStats(pid_t pid) {
     stats.threads = static_cast<std::size_t>(task.pti_threadnum);
     const int bytes = ::proc_pidinfo(pid, PROC_PIDLISTFDS, 0, nullptr, 0);
     if (bytes > 0) {
-        std::vector<proc_fdinfo> descriptors(static_cast<std::size_t>(bytes) / PROC_PIDLISTFD_SIZE + 1);
-        const int listed = ::proc_pidinfo(pid, PROC_PIDLISTFDS, 0, descriptors.data(),
-                                          static_cast<int>(descriptors.size() * PROC_PIDLISTFD_SIZE));
-        if (listed > 0) stats.openDescriptors = static_cast<std::size_t>(listed) / PROC_PIDLISTFD_SIZE;
+        std::vector<proc_fdinfo> descriptors(static_cast<std::size_t>(bytes) / PROC_PIDLISTFD_SIZE +
+                                             1);
+        const int listed =
+            ::proc_pidinfo(pid, PROC_PIDLISTFDS, 0, descriptors.data(),
+                           static_cast<int>(descriptors.size() * PROC_PIDLISTFD_SIZE));
+        if (listed > 0)
+            stats.openDescriptors = static_cast<std::size_t>(listed) / PROC_PIDLISTFD_SIZE;
     }
     return stats;
 }
@@ -60,7 +65,8 @@ std::optional<std::int64_t> statusField(const fs::path& status, std::string_view
     std::ifstream in(status);
     std::string line;
     while (std::getline(in, line)) {
-        if (line.size() > name.size() && line.compare(0, name.size(), name) == 0 && line[name.size()] == ':') {
+        if (line.size() > name.size() && line.compare(0, name.size(), name) == 0 &&
+            line[name.size()] == ':') {
             std::istringstream value(line.substr(name.size() + 1));
             std::int64_t number = 0;
             if (value >> number) return number;
@@ -111,10 +117,10 @@ std::optional<ProcessStats> readProcessStats(pid_t pid) {
     std::error_code error;
     for (const auto& task : fs::directory_iterator(root / "task", error)) {
         ++stats.threads;
-        stats.voluntarySwitches +=
-            static_cast<std::uint64_t>(statusField(task.path() / "status", "voluntary_ctxt_switches").value_or(0));
-        stats.involuntarySwitches +=
-            static_cast<std::uint64_t>(statusField(task.path() / "status", "nonvoluntary_ctxt_switches").value_or(0));
+        stats.voluntarySwitches += static_cast<std::uint64_t>(
+            statusField(task.path() / "status", "voluntary_ctxt_switches").value_or(0));
+        stats.involuntarySwitches += static_cast<std::uint64_t>(
+            statusField(task.path() / "status", "nonvoluntary_ctxt_switches").value_or(0));
         stats.cpuTime += threadCpuTime(task.path()).value_or(std::chrono::nanoseconds(0));
     }
     for (const auto& entry : fs::directory_iterator(root / "fd", error)) {

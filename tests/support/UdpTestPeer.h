@@ -48,6 +48,7 @@ bool runLoopUntil(RunLoop& loop, const std::function<bool()>& condition,
 
 // Waits, without running any loop, until the condition (set by another
 // thread) holds or the time limit passes; returns the condition.
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = kWaitLimit);
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds limit = kWaitLimit);
 
 }  // namespace velto::test

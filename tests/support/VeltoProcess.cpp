@@ -35,8 +35,9 @@ Bytes encodeMessage(const std::string& address, std::vector<HJOSCArgument> argum
 
 fs::path makeTemporaryDirectory() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = (base != nullptr && *base != '\0' ? std::string(base) : std::string("/tmp")) +
-                          "/velto-test-XXXXXX";
+    std::string pattern =
+        (base != nullptr && *base != '\0' ? std::string(base) : std::string("/tmp")) +
+        "/velto-test-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::system_error(errno, std::generic_category(), "mkdtemp");
     }
@@ -45,19 +46,21 @@ fs::path makeTemporaryDirectory() {
 
 std::string portLine(const VeltoPorts& ports) {
     return "; video app: send " + std::to_string(ports.stagevueSend) + ", listen " +
-           std::to_string(ports.stagevueListen) + "; grid: send " + std::to_string(ports.monomeSend) +
-           ", listen " + std::to_string(ports.monomeListen);
+           std::to_string(ports.stagevueListen) + "; grid: send " +
+           std::to_string(ports.monomeSend) + ", listen " + std::to_string(ports.monomeListen);
 }
 
 std::vector<std::string> commandLine(const std::string& executable, const fs::path& settings,
-                                     const std::vector<std::string>& extra, std::vector<std::string> argv) {
+                                     const std::vector<std::string>& extra,
+                                     std::vector<std::string> argv) {
     if (kAddressSanitizer) {
         // ASan keeps freed memory in a quarantine of 256 MB by default, which a
         // flood fills; a small one keeps the resident size meaningful. Leak
         // checking and the other options stay as the caller's environment says.
         const char* inherited = std::getenv("ASAN_OPTIONS");
         argv.push_back("env");
-        argv.push_back(std::string("ASAN_OPTIONS=") + (inherited != nullptr ? std::string(inherited) + ":" : "") +
+        argv.push_back(std::string("ASAN_OPTIONS=") +
+                       (inherited != nullptr ? std::string(inherited) + ":" : "") +
                        "quarantine_size_mb=4");
     }
     argv.push_back(executable);
@@ -70,8 +73,8 @@ std::vector<std::string> commandLine(const std::string& executable, const fs::pa
 }  // namespace
 
 Bytes pressDatagram(std::int32_t x, std::int32_t y, std::int32_t state) {
-    return encodeMessage("/monome/press",
-                         {HJOSCArgument::withInt(x), HJOSCArgument::withInt(y), HJOSCArgument::withInt(state)});
+    return encodeMessage("/monome/press", {HJOSCArgument::withInt(x), HJOSCArgument::withInt(y),
+                                           HJOSCArgument::withInt(state)});
 }
 
 Bytes floatDatagram(const std::string& address, float value) {
@@ -87,17 +90,20 @@ VeltoProcess::VeltoProcess(const std::string& executable) : VeltoProcess(executa
 VeltoProcess::VeltoProcess(const std::string& executable, Options options)
     : directory_(makeTemporaryDirectory()), settingsPath_(directory_ / "settings") {
     try {
-        video_ = std::make_unique<PeerRecorder>(
-            0, options.countOnlyVideo ? PeerRecorder::Keep::countOnly : PeerRecorder::Keep::everything);
-        grid_ = std::make_unique<PeerRecorder>(
-            0, options.countOnlyGrid ? PeerRecorder::Keep::countOnly : PeerRecorder::Keep::everything);
+        video_ = std::make_unique<PeerRecorder>(0, options.countOnlyVideo
+                                                       ? PeerRecorder::Keep::countOnly
+                                                       : PeerRecorder::Keep::everything);
+        grid_ = std::make_unique<PeerRecorder>(0, options.countOnlyGrid
+                                                      ? PeerRecorder::Keep::countOnly
+                                                      : PeerRecorder::Keep::everything);
         const auto listenPorts = freeLoopbackUdpPorts(2);
         ports_ = VeltoPorts{video_->port(), listenPorts[0], grid_->port(), listenPorts[1]};
         int error = 0;
         out_ = UdpSocket::open(error);
         if (!out_.isValid()) throw std::runtime_error("cannot open a UDP socket");
         writeSettings(ports_);
-        process_ = std::make_unique<ChildProcess>(commandLine(executable, settingsPath_, options.extraArguments, options.launcher));
+        process_ = std::make_unique<ChildProcess>(
+            commandLine(executable, settingsPath_, options.extraArguments, options.launcher));
     } catch (...) {
         std::error_code ignored;
         fs::remove_all(directory_, ignored);

@@ -18,7 +18,7 @@ class RunLoop;
 namespace velto::tools {
 
 class CommandInput {
-  public:
+public:
     using LineHandler = std::function<void(const std::string& line)>;
 
     // Lines go to `onLine` until `stopped` says true, then `onEnd` is called at
@@ -29,7 +29,7 @@ class CommandInput {
     CommandInput(const CommandInput&) = delete;
     CommandInput& operator=(const CommandInput&) = delete;
 
-  private:
+private:
     void read();
 
     LineHandler onLine_;

@@ -20,12 +20,12 @@
 namespace velto {
 class HJOSCPacket;
 class RunLoop;
-}
+}  // namespace velto
 
 namespace velto::tools {
 
 class DatagramPort {
-  public:
+public:
     static constexpr std::size_t kMaxWaiting = 4096;
     using Receive = std::function<void(ByteView data, const Ipv4Endpoint& from)>;
 
@@ -42,7 +42,7 @@ class DatagramPort {
     // One datagram, at once. False when it can't be encoded or the system refused it.
     bool send(const HJOSCPacket& packet, const Ipv4Endpoint& to);
 
-  private:
+private:
     struct HandOff;
     DatagramPort() = default;
 

@@ -12,7 +12,7 @@
 namespace velto::tools {
 
 class LineBuffer {
-  public:
+public:
     // A line longer than this is cut: its rest comes out as further lines.
     static constexpr std::size_t kMaxLineLength = 4096;
 
@@ -22,7 +22,7 @@ class LineBuffer {
     // At the end of the input: an unfinished last line, or none.
     std::optional<std::string> finish();
 
-  private:
+private:
     std::string pending_;
     std::size_t start_ = 0;  // where the next line begins in pending_
 };

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "Status.h"
 #include "common/osc/HJOSCAddress.h"
 #include "common/osc/HJOSCBundle.h"
 #include "common/osc/HJOSCDecoder.h"
@@ -13,7 +14,6 @@
 #include "common/osc/HJOSCSender.h"
 #include "platform/Log.h"
 #include "platform/Udp.h"
-#include "Status.h"
 
 namespace velto::tools {
 
@@ -49,8 +49,9 @@ OscPeer::~OscPeer() {
     if (listener_) listener_->stopListening();
 }
 
-std::shared_ptr<OscPeer> OscPeer::open(RunLoop& loop, std::int32_t listenPort, std::int32_t sendPort,
-                                       MessageHandler onMessage, std::string& error) {
+std::shared_ptr<OscPeer> OscPeer::open(RunLoop& loop, std::int32_t listenPort,
+                                       std::int32_t sendPort, MessageHandler onMessage,
+                                       std::string& error) {
     if (const Status free = probePort(listenPort); !free.ok()) {
         error = free.error();
         return nullptr;

@@ -28,7 +28,7 @@ class RunLoop;
 namespace velto::tools {
 
 class OscPeer final : public HJOSCListenerDelegate, public std::enable_shared_from_this<OscPeer> {
-  public:
+public:
     using MessageHandler = std::function<void(const HJOSCMessage&)>;
 
     static constexpr const char* kHost = "127.0.0.1";
@@ -36,8 +36,9 @@ class OscPeer final : public HJOSCListenerDelegate, public std::enable_shared_fr
     // Listens on listenPort (0: a port that the system picks) and sends to
     // sendPort. Null, with `error` saying why for the user, when the port to
     // listen on is taken or a socket can't be made.
-    static std::shared_ptr<OscPeer> open(RunLoop& loop, std::int32_t listenPort, std::int32_t sendPort,
-                                         MessageHandler onMessage, std::string& error);
+    static std::shared_ptr<OscPeer> open(RunLoop& loop, std::int32_t listenPort,
+                                         std::int32_t sendPort, MessageHandler onMessage,
+                                         std::string& error);
 
     // Stops listening; what is still queued for sending leaves at once.
     ~OscPeer() override;
@@ -58,7 +59,7 @@ class OscPeer final : public HJOSCListenerDelegate, public std::enable_shared_fr
     static std::string describe(std::string_view address,
                                 const std::vector<HJOSCArgument>& arguments);
 
-  private:
+private:
     OscPeer(std::int32_t sendPort, MessageHandler onMessage);
     void deliver(const HJOSCPacket& packet);
 

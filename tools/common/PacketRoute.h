@@ -4,17 +4,17 @@
 
 #include <functional>
 
-#include "common/osc/HJOSCListenerDelegate.h"
 #include "common/Bytes.h"
+#include "common/osc/HJOSCListenerDelegate.h"
 
 namespace velto::tools {
 
 class PacketRoute final : public HJOSCListenerDelegate {
-  public:
+public:
     explicit PacketRoute(std::function<void(ByteView)> receive);
     void dispatchRawPacket(ByteView data) override;
 
-  private:
+private:
     std::function<void(ByteView)> receive_;
 };
 

@@ -15,7 +15,7 @@
 namespace velto::tools {
 
 class TerminalScreen {
-  public:
+public:
     struct Input {
         enum class Kind { key, mousePress, mouseRelease, resize };
         Kind kind = Kind::key;
@@ -49,7 +49,7 @@ class TerminalScreen {
     // Whether the terminal shows colours (initialised when it does).
     bool hasColours() const { return colours_; }
 
-  private:
+private:
     TerminalScreen() = default;
     bool colours_ = false;
 };

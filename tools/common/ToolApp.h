@@ -14,7 +14,7 @@
 namespace velto::tools {
 
 class ToolApp {
-  public:
+public:
     // The exit status when the command line asks for something other than a
     // run (0 after help or version, 2 after bad options, told as `tool`); none to run.
     static std::optional<int> finishEarly(std::string_view tool, OptionAction action,

@@ -21,8 +21,8 @@ Status ToolConsole::start(ToolShell& shell, bool plain, const std::string& ready
     if (plain) {
         ToolApp::say(shell.name() + " ready: " + ready);
         commands_ = std::make_unique<CommandInput>(
-            shell.loop(), kStandardInput, handlers_.command,
-            [&shell] { return shell.quitting(); }, [&shell] { shell.quit(); });
+            shell.loop(), kStandardInput, handlers_.command, [&shell] { return shell.quitting(); },
+            [&shell] { shell.quit(); });
         return Status::success();
     }
     std::string error;

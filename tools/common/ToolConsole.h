@@ -19,7 +19,7 @@
 namespace velto::tools {
 
 class ToolConsole {
-  public:
+public:
     struct Handlers {
         std::function<void(const std::string& line)> command;     // plain: each line of input
         std::function<void(TerminalScreen& screen)> opened;       // screen: make the view
@@ -36,7 +36,7 @@ class ToolConsole {
     // when the terminal can't be used.
     Status start(ToolShell& shell, bool plain, const std::string& ready, Handlers handlers);
 
-  private:
+private:
     void takeInput();
 
     ToolShell* shell_ = nullptr;

@@ -38,7 +38,8 @@ ToolOptions ToolOptions::parse(const Profile& profile, std::span<const char* con
             continue;
         }
         if (profile.takesLayers && argument == "--layers") {
-            const Status taken = scanner.takeNumber(0, profile.maxLayers, {"a layer count"}, number);
+            const Status taken =
+                scanner.takeNumber(0, profile.maxLayers, {"a layer count"}, number);
             if (!taken.ok()) return failedOptions<ToolOptions>(taken.error());
             options.layers = number;
             continue;

@@ -15,7 +15,7 @@
 namespace velto::tools {
 
 class ToolShell {
-  public:
+public:
     // `name` is the program's, for its messages ("velto-grid").
     explicit ToolShell(std::string name);
     ToolShell(const ToolShell&) = delete;
@@ -32,7 +32,7 @@ class ToolShell {
     // Says "<name>: <why>" on standard error; the exit status, 1.
     int fail(const std::string& why) const;
 
-  private:
+private:
     std::string name_;
     SystemClock clock_;
     RunLoop loop_;

@@ -14,13 +14,13 @@
 #include "OscPeer.h"
 #include "SerialoscLink.h"
 #include "Status.h"
-#include "ToolOptions.h"
 #include "ToolConsole.h"
+#include "ToolOptions.h"
 
 namespace velto::tools {
 
 class GridApp {
-  public:
+public:
     static constexpr std::int32_t kDefaultListenPort = 8080;  // Velto's "monomeSendPort"
     static constexpr std::int32_t kDefaultSendPort = 8000;    // Velto's "monomeListenPort"
 
@@ -36,7 +36,7 @@ class GridApp {
     // Runs until q, "quit", SIGINT, SIGTERM or SIGHUP; the exit status.
     int run();
 
-  private:
+private:
     void receive(const HJOSCMessage& message);
     void showLight(const GridLight& light);
     // False when the press could not be sent; a press not sent leaves the
@@ -59,7 +59,7 @@ class GridApp {
     std::unique_ptr<SerialoscLink> serialosc_;  // or serialosc's
     ToolConsole console_;                       // gone before the endpoints
     std::unique_ptr<GridView> view_;            // gone before the console's screen
-    std::string ports_;                       // "listening on port 8080, sending to port 8000"
+    std::string ports_;                         // "listening on port 8080, sending to port 8000"
     std::string lastSent_;
     std::size_t shownRate_ = 0;
     bool changed_ = true;

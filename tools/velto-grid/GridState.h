@@ -42,7 +42,7 @@ struct GridLight {
 };
 
 class GridState {
-  public:
+public:
     static constexpr int kSize = 8;
     static constexpr const char* kLightAddress = "/monome/led";
     static constexpr const char* kPressAddress = "/monome/press";
@@ -89,7 +89,7 @@ class GridState {
     std::optional<GridPress> mousePress(GridCell cell);
     std::optional<GridPress> mouseRelease();
 
-  private:
+private:
     using Cells = std::array<std::array<bool, kSize>, kSize>;  // [y][x]
 
     Cells lights_{};

@@ -34,7 +34,8 @@ GridView::GridView(TerminalScreen& screen) : screen_(screen) {}
 void GridView::draw(const GridState& state, const GridStatus& status) {
     erase();
     if (const auto notice = tooSmallNotice(COLS, LINES); !notice.empty()) {
-        for (int row = 0; row < static_cast<int>(notice.size()); ++row) TerminalScreen::put(row, 0, notice[row]);
+        for (int row = 0; row < static_cast<int>(notice.size()); ++row)
+            TerminalScreen::put(row, 0, notice[row]);
         refresh();
         return;
     }

@@ -29,7 +29,7 @@ struct GridStatus {
 };
 
 class GridView {
-  public:
+public:
     explicit GridView(TerminalScreen& screen);
 
     void draw(const GridState& state, const GridStatus& status);
@@ -51,11 +51,12 @@ class GridView {
     // per row, or nothing when the screen fits.
     static std::vector<std::string> tooSmallNotice(int columns, int rows) {
         if (columns >= kColumnsNeeded && rows >= kRowsNeeded) return {};
-        return {"velto-grid needs", "a terminal of", std::to_string(kColumnsNeeded) + "x" + std::to_string(kRowsNeeded) +
-                " or more;", "this one is", std::to_string(columns) + "x" + std::to_string(rows) + "."};
+        return {"velto-grid needs", "a terminal of",
+                std::to_string(kColumnsNeeded) + "x" + std::to_string(kRowsNeeded) + " or more;",
+                "this one is", std::to_string(columns) + "x" + std::to_string(rows) + "."};
     }
 
-  private:
+private:
     static constexpr int kTop = 3;   // screen row of grid row 0
     static constexpr int kLeft = 4;  // screen column of grid column 0
     static constexpr int kCellWidth = 4;

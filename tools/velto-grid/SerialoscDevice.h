@@ -28,7 +28,7 @@ class HJOSCMessage;
 namespace velto::tools {
 
 class SerialoscDevice {
-  public:
+public:
     static constexpr const char* kId = "velto-grid";
     static constexpr const char* kType = "monome 64";
     static constexpr const char* kDefaultPrefix = "/monome";
@@ -84,7 +84,7 @@ class SerialoscDevice {
     const std::string& prefix() const { return prefix_; }
     std::int32_t rotation() const { return rotation_; }
 
-  private:
+private:
     void reply(const Endpoint& to, const std::string& address, std::vector<HJOSCArgument> arguments,
                bool fromDiscoveryPort = false);
     void tellSubscribers(const std::string& address);

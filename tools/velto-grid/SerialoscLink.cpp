@@ -48,7 +48,8 @@ SerialoscLink::~SerialoscLink() {
 std::unique_ptr<SerialoscLink> SerialoscLink::open(RunLoop& loop, std::int32_t discoveryPort,
                                                    LightHandler onLight, LineHandler onLine,
                                                    std::string& error) {
-    std::unique_ptr<SerialoscLink> link(new SerialoscLink(loop, std::move(onLight), std::move(onLine)));
+    std::unique_ptr<SerialoscLink> link(
+        new SerialoscLink(loop, std::move(onLight), std::move(onLine)));
     link->deviceRoute_ = std::make_shared<PacketRoute>(
         [raw = link.get()](ByteView data) { raw->receive(data, false); });
     std::string reason;
@@ -110,7 +111,8 @@ void SerialoscLink::receive(ByteView data, bool discovery) {
     if (!packet) return;
     // Bundles are taken apart in order, nested ones depth-first.
     for (const HJOSCMessage& message : HJOSCBundle::messagesOf(*packet)) {
-        deliver(discovery ? device_->processDiscoveryMessage(message) : device_->processDeviceMessage(message));
+        deliver(discovery ? device_->processDiscoveryMessage(message)
+                          : device_->processDeviceMessage(message));
     }
 }
 

@@ -33,7 +33,7 @@ class RunLoop;
 namespace velto::tools {
 
 class SerialoscLink {
-  public:
+public:
     static constexpr std::int32_t kDefaultDiscoveryPort = 12002;
 
     struct Options {
@@ -49,8 +49,9 @@ class SerialoscLink {
     using LineHandler = std::function<void(const std::string& line)>;
 
     // Null, with `error` saying why, when a port can't be listened on.
-    static std::unique_ptr<SerialoscLink> open(RunLoop& loop, std::int32_t discoveryPort, LightHandler onLight,
-                                               LineHandler onLine, std::string& error);
+    static std::unique_ptr<SerialoscLink> open(RunLoop& loop, std::int32_t discoveryPort,
+                                               LightHandler onLight, LineHandler onLine,
+                                               std::string& error);
     ~SerialoscLink();
     SerialoscLink(const SerialoscLink&) = delete;
     SerialoscLink& operator=(const SerialoscLink&) = delete;
@@ -65,7 +66,7 @@ class SerialoscLink {
     // False, with `error` set, when no new port could be listened on.
     bool replug(std::string& error);
 
-  private:
+private:
     SerialoscLink(RunLoop& loop, LightHandler onLight, LineHandler onLine);
     bool listenOnDevicePort(std::string& error);
     void receive(ByteView data, bool discovery);

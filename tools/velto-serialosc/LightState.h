@@ -10,7 +10,7 @@
 namespace velto::tools {
 
 class LightState {
-  public:
+public:
     static constexpr int kSize = 8;
     using RowBitmasks = std::array<std::int32_t, kSize>;
 
@@ -27,7 +27,7 @@ class LightState {
 
     friend bool operator==(const LightState&, const LightState&) = default;
 
-  private:
+private:
     std::array<std::uint8_t, kSize> rows_{};
 };
 

@@ -48,8 +48,8 @@ int SerialoscApp::run() {
     }
     veltoListener_->setDelegate(veltoRoute_);
 
-    serialoscSender_ =
-        HJOSCSender::senderWithDestinationHostName(shell_.loop(), SerialoscBridge::kHost, options_.serialoscPort);
+    serialoscSender_ = HJOSCSender::senderWithDestinationHostName(
+        shell_.loop(), SerialoscBridge::kHost, options_.serialoscPort);
     veltoSender_ = HJOSCSender::senderWithDestinationHostName(shell_.loop(), SerialoscBridge::kHost,
                                                               options_.monomeListenPort);
     if (!serialoscSender_ || !veltoSender_)
@@ -59,9 +59,10 @@ int SerialoscApp::run() {
     bridge_ = std::make_unique<SerialoscBridge>(
         SerialoscBridge::Config{listenPort, options_.device, options_.serialoscPort});
     ToolApp::say("velto-serialosc ready: listening on port " + std::to_string(listenPort) +
-        " for serialosc (port " + std::to_string(options_.serialoscPort) +
-        ") and the grid; Velto's lights on port " + std::to_string(options_.monomeSendPort) +
-        ", presses to port " + std::to_string(options_.monomeListenPort));
+                 " for serialosc (port " + std::to_string(options_.serialoscPort) +
+                 ") and the grid; Velto's lights on port " +
+                 std::to_string(options_.monomeSendPort) + ", presses to port " +
+                 std::to_string(options_.monomeListenPort));
     deliver(bridge_->start());
     retryTimer_ =
         shell_.loop().scheduleTimer(kRetryInterval, true, [this] { deliver(bridge_->tick()); });
@@ -74,7 +75,8 @@ void SerialoscApp::receiveFromGrid(ByteView data, const Ipv4Endpoint& from) {
 }
 
 void SerialoscApp::receiveFromVelto(ByteView data) {
-    if (const auto packet = HJOSCDecoder::decodeData(data)) deliver(bridge_->processVeltoPacket(*packet));
+    if (const auto packet = HJOSCDecoder::decodeData(data))
+        deliver(bridge_->processVeltoPacket(*packet));
 }
 
 void SerialoscApp::deliver(SerialoscBridge::Output output) {
@@ -93,8 +95,8 @@ HJOSCSender* SerialoscApp::senderFor(const SerialoscBridge::Outgoing& outgoing) 
         case SerialoscBridge::Destination::device:
             if (outgoing.devicePort <= 0 || outgoing.devicePort > 65535) return nullptr;
             if (!deviceSender_ || deviceSender_->portNumber() != outgoing.devicePort) {
-                deviceSender_ = HJOSCSender::senderWithDestinationHostName(shell_.loop(), SerialoscBridge::kHost,
-                                                                           outgoing.devicePort);
+                deviceSender_ = HJOSCSender::senderWithDestinationHostName(
+                    shell_.loop(), SerialoscBridge::kHost, outgoing.devicePort);
             }
             return deviceSender_.get();
     }

@@ -24,7 +24,7 @@ class HJOSCSender;
 namespace velto::tools {
 
 class SerialoscApp {
-  public:
+public:
     // How often what has not come yet is asked for again.
     static constexpr Duration kRetryInterval = std::chrono::seconds(1);
 
@@ -40,7 +40,7 @@ class SerialoscApp {
     // Runs until a stop signal; the exit status.
     int run();
 
-  private:
+private:
     void receiveFromGrid(ByteView data, const Ipv4Endpoint& from);
     void receiveFromVelto(ByteView data);
     void deliver(SerialoscBridge::Output output);

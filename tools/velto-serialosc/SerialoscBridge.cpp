@@ -135,9 +135,9 @@ SerialoscBridge::Output SerialoscBridge::processVeltoPacket(const HJOSCPacket& p
         if (!lights_.set(light->x, light->y, lit)) continue;
         // Kept while no grid listens; the redraw shows it when one does.
         if (state_ != State::ready) continue;
-        lights.push_back(makeMessage(setAddress, {HJOSCArgument::withInt(light->x),
-                                                  HJOSCArgument::withInt(light->y),
-                                                  HJOSCArgument::withInt(lit ? 1 : 0)}));
+        lights.push_back(makeMessage(
+            setAddress, {HJOSCArgument::withInt(light->x), HJOSCArgument::withInt(light->y),
+                         HJOSCArgument::withInt(lit ? 1 : 0)}));
     }
     emitGroup(Destination::device, packet, std::move(lights));
     return take();
@@ -152,9 +152,9 @@ void SerialoscBridge::processGridMessage(const HJOSCMessage& message, bool fromS
         const auto key = triple(arguments);
         // Velto's grid is the top-left 8x8; keys beyond it are not Velto's.
         if (!key || !LightState::contains(key->x, key->y)) return;
-        presses.push_back(makeMessage(kPressAddress, {HJOSCArgument::withInt(key->x),
-                                                      HJOSCArgument::withInt(key->y),
-                                                      HJOSCArgument::withInt(key->state)}));
+        presses.push_back(makeMessage(
+            kPressAddress, {HJOSCArgument::withInt(key->x), HJOSCArgument::withInt(key->y),
+                            HJOSCArgument::withInt(key->state)}));
         return;
     }
     if (address.starts_with("/serialosc/") && !fromSerialosc) {
@@ -162,7 +162,8 @@ void SerialoscBridge::processGridMessage(const HJOSCMessage& message, bool fromS
         if (!strangerSaid_) {
             strangerSaid_ = true;
             notice("ignored " + address + " from another sender than serialosc (port " +
-                   std::to_string(config_.serialoscPort) + "); such messages are not reported again");
+                   std::to_string(config_.serialoscPort) +
+                   "); such messages are not reported again");
         }
         return;
     }
@@ -249,7 +250,8 @@ void SerialoscBridge::deviceAdded(std::span<const HJOSCArgument> arguments) {
             } else if (state_ == State::searching && wanted(*id, *type)) {
                 choose({*id, *type, *port});
             }
-        } else if (ours || (state_ == State::searching && (!config_.device || *config_.device == *id))) {
+        } else if (ours ||
+                   (state_ == State::searching && (!config_.device || *config_.device == *id))) {
             // Older serialosc tells only the id: the port comes from a list.
             if (ours) forgetGrid();
             sendToSerialosc("/serialosc/list");
@@ -372,7 +374,8 @@ void SerialoscBridge::sayWaiting() {
         notice("no grid yet; waiting for serialosc to report one");
         return;
     }
-    std::string text = "grid " + *config_.device + " not found yet; waiting for serialosc to report it";
+    std::string text =
+        "grid " + *config_.device + " not found yet; waiting for serialosc to report it";
     if (!otherGrids_.empty()) {
         text += " (it reports ";
         for (std::size_t i = 0; i < otherGrids_.size(); ++i)

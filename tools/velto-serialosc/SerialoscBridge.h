@@ -64,7 +64,7 @@ class HJOSCPacket;
 namespace velto::tools {
 
 class SerialoscBridge {
-  public:
+public:
     static constexpr const char* kHost = "127.0.0.1";
     static constexpr std::uint32_t kHostAddress = 0x7F000001;  // kHost
     // Ticks (about a second each) in a row without our grid listed before it is let go.
@@ -76,7 +76,7 @@ class SerialoscBridge {
     enum class Destination { serialosc, device, velto };
 
     struct Config {
-        std::int32_t listenPort = 0;       // ours, told to serialosc and the grid
+        std::int32_t listenPort = 0;        // ours, told to serialosc and the grid
         std::optional<std::string> device;  // the grid's id; none: the first grid
         std::int32_t serialoscPort = 0;     // serialosc's discovery port, on kHost
     };
@@ -117,7 +117,7 @@ class SerialoscBridge {
     const std::string& prefix() const { return prefix_; }
     const LightState& lights() const { return lights_; }
 
-  private:
+private:
     void processGridMessage(const HJOSCMessage& message, bool fromSerialosc,
                             std::vector<std::shared_ptr<HJOSCMessage>>& presses);
     void deviceListed(std::span<const HJOSCArgument> arguments);
@@ -161,9 +161,9 @@ class SerialoscBridge {
     int quietTicks_ = 0;          // ticks since serialosc last said anything
     int unlistedTicks_ = 0;       // ticks since our grid was last listed
     bool waitingSaid_ = false;
-    bool strangerSaid_ = false;             // discovery from elsewhere, said once
+    bool strangerSaid_ = false;                 // discovery from elsewhere, said once
     std::optional<std::string> refusedPrefix_;  // said once until another comes
-    std::vector<std::string> otherGrids_;   // "id (type)", for a named grid not there
+    std::vector<std::string> otherGrids_;       // "id (type)", for a named grid not there
 
     Output output_;
 };

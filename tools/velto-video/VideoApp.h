@@ -8,15 +8,15 @@
 #include <string>
 
 #include "OscPeer.h"
-#include "ToolOptions.h"
 #include "ToolConsole.h"
+#include "ToolOptions.h"
 #include "VideoState.h"
 #include "VideoView.h"
 
 namespace velto::tools {
 
 class VideoApp {
-  public:
+public:
     static constexpr std::int32_t kDefaultListenPort = 5000;  // Velto's "stagevueSendPort"
     static constexpr std::int32_t kDefaultSendPort = 5001;    // Velto's "stagevueListenPort"
     // Positions are reported this often while playing.
@@ -34,7 +34,7 @@ class VideoApp {
     // Runs until q, "quit", SIGINT, SIGTERM or SIGHUP; the exit status.
     int run();
 
-  private:
+private:
     void receive(const HJOSCMessage& message);
     void tick();
     void sendReports(const std::vector<VideoReport>& reports);

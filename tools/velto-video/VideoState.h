@@ -41,7 +41,7 @@ struct VideoEvent {
 };
 
 class VideoState {
-  public:
+public:
     static constexpr int kMaxLayers = 4;
     static constexpr double kClipSeconds = 10;
     static constexpr float kFullScale = 100;
@@ -87,7 +87,7 @@ class VideoState {
     static std::string speedAddress(int layer);
     static std::string timeAddress(int layer);
 
-  private:
+private:
     std::array<VideoLayer, kMaxLayers> layers_{};
     int layerCount_ = kMaxLayers;
     bool playing_ = true;

@@ -24,7 +24,7 @@ struct VideoStatus {
 };
 
 class VideoView {
-  public:
+public:
     static constexpr int kBarWidth = 20;
 
     explicit VideoView(TerminalScreen& screen);
@@ -39,7 +39,7 @@ class VideoView {
     // "[-----|--------------]": the playhead's place on the bar.
     static std::string positionBar(double position);
 
-  private:
+private:
     TerminalScreen& screen_;
 };
 

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Bytes.h"
 #include "common/osc/HJOSCDataUtilities.h"
 #include "common/osc/SmallVector.h"
-#include "common/Bytes.h"
 
 namespace velto {
 
@@ -25,7 +25,8 @@ public:
     static std::shared_ptr<HJOSCAddress> addressWithString(std::string_view text);
     // "/" before each component: {"monome", "led"} gives "/monome/led"; no
     // components give the empty text.
-    static std::shared_ptr<HJOSCAddress> addressWithArray(const std::vector<std::string>& components);
+    static std::shared_ptr<HJOSCAddress> addressWithArray(
+        const std::vector<std::string>& components);
 
     explicit HJOSCAddress(std::string_view text) : ascii_(HJOSCDataUtilities::isASCII(text)) {
         address_.append(text.data(), text.data() + text.size());

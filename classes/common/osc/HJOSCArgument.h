@@ -17,9 +17,9 @@
 #include <string>
 #include <string_view>
 
+#include "common/Bytes.h"
 #include "common/osc/HJOSCDataUtilities.h"
 #include "common/osc/SmallVector.h"
-#include "common/Bytes.h"
 
 namespace velto {
 
@@ -41,7 +41,9 @@ public:
 
     HJOSCArgument() = default;  // type 0, no data
     // Holds `data` as its encoding, taken as it is (withTypeAndData).
-    HJOSCArgument(char type, ByteView data) : type_(type) { data_.append(data.data(), data.data() + data.size()); }
+    HJOSCArgument(char type, ByteView data) : type_(type) {
+        data_.append(data.data(), data.data() + data.size());
+    }
     // A 4-byte atom ('i', 'f') from the word that it holds.
     HJOSCArgument(char type, std::uint32_t word) : type_(type) {
         HJOSCDataUtilities::storeUInt(data_.extend(4), word);

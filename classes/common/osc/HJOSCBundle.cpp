@@ -32,7 +32,8 @@ struct LastHead {
 };
 
 void writeHead(std::uint8_t* at, Date timeStamp, LastHead& last) {
-    if (last.at != nullptr && last.timeStamp.secondsSinceReferenceDate == timeStamp.secondsSinceReferenceDate) {
+    if (last.at != nullptr &&
+        last.timeStamp.secondsSinceReferenceDate == timeStamp.secondsSinceReferenceDate) {
         std::memcpy(at, last.at, kHeadSize);
     } else {
         writeHead(at, timeStamp);
@@ -83,7 +84,9 @@ void HJOSCBundle::attachObject(const Element& element) {
     }
 }
 
-HJOSCMessage& HJOSCBundle::attachMessage(std::string_view address) { return attachElement(address); }
+HJOSCMessage& HJOSCBundle::attachMessage(std::string_view address) {
+    return attachElement(address);
+}
 
 void HJOSCBundle::attachObjects(std::vector<Element> elements) {
     hasElements_ = true;
@@ -101,7 +104,8 @@ void HJOSCBundle::attachNested(Bundle&& bundle) {
     } else {
         const auto offset = start.messages;
         if constexpr (kTake) {
-            std::move(bundle.messages_.begin(), bundle.messages_.end(), std::back_inserter(messages_));
+            std::move(bundle.messages_.begin(), bundle.messages_.end(),
+                      std::back_inserter(messages_));
         } else {
             messages_.insert(messages_.end(), bundle.messages_.begin(), bundle.messages_.end());
         }
@@ -199,7 +203,8 @@ std::optional<Bytes> HJOSCBundle::packetizedData() const {
 std::size_t HJOSCBundle::encodedSize() const {
     std::size_t size = kHeadSize;
     for (const HJOSCMessage& message : messages_) size += kElementSizeField + message.encodedSize();
-    for (const Nested& nested : nested_) size += kElementSizeField + (nested.empty() ? 0 : kHeadSize);
+    for (const Nested& nested : nested_)
+        size += kElementSizeField + (nested.empty() ? 0 : kHeadSize);
     return size;
 }
 
@@ -216,7 +221,8 @@ bool HJOSCBundle::appendPacketizedData(Bytes& out) const {
         for (const HJOSCMessage& message : messages_) {
             std::uint8_t* const sizeField = p;
             p = message.writeEncoding(p + kElementSizeField);
-            Utilities::storeUInt(sizeField, narrow(static_cast<std::size_t>(p - sizeField) - kElementSizeField));
+            Utilities::storeUInt(
+                sizeField, narrow(static_cast<std::size_t>(p - sizeField) - kElementSizeField));
         }
         return true;
     }
@@ -245,7 +251,8 @@ bool HJOSCBundle::appendPacketizedData(Bytes& out) const {
                     writeHead(p, nested_[index].timeStamp, lastHead);
                 }
                 p -= kElementSizeField;
-                Utilities::storeUInt(p, narrow(static_cast<std::size_t>(ends.back() - p) - kElementSizeField));
+                Utilities::storeUInt(
+                    p, narrow(static_cast<std::size_t>(ends.back() - p) - kElementSizeField));
                 ends.pop_back();
                 return;
         }

@@ -22,9 +22,9 @@
 #include <variant>
 #include <vector>
 
+#include "common/Date.h"
 #include "common/osc/HJOSCMessage.h"
 #include "common/osc/HJOSCPacket.h"
-#include "common/Date.h"
 
 namespace velto {
 
@@ -82,11 +82,13 @@ public:
     // A nested bundle built in place: what is attached after nestedStart()
     // becomes, at closeNested(start, ...), the elements of one nested bundle.
     NestedStart nestedStart() const {
-        return {static_cast<std::uint32_t>(messages_.size()), static_cast<std::uint32_t>(nested_.size())};
+        return {static_cast<std::uint32_t>(messages_.size()),
+                static_cast<std::uint32_t>(nested_.size())};
     }
     void closeNested(NestedStart start, Date timeStamp) {
         hasElements_ = true;
-        nested_.push_back(Nested{timeStamp, start.messages, static_cast<std::uint32_t>(messages_.size()),
+        nested_.push_back(Nested{timeStamp, start.messages,
+                                 static_cast<std::uint32_t>(messages_.size()),
                                  static_cast<std::uint32_t>(nested_.size() - start.bundles)});
     }
 

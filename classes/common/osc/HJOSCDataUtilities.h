@@ -48,7 +48,9 @@ public:
     static std::uint32_t uIntFromDataBlock(ByteView data) {
         return data.size() < 4 ? 0 : loadUInt(data.data());
     }
-    static float floatFromDataBlock(ByteView data) { return std::bit_cast<float>(uIntFromDataBlock(data)); }
+    static float floatFromDataBlock(ByteView data) {
+        return std::bit_cast<float>(uIntFromDataBlock(data));
+    }
     // All bytes as ASCII, NULs stripped from both ends (inner NULs stay). Bytes
     // that are not ASCII make the text unreadable: the empty text here, none
     // from asciiStringFromDataBlock.

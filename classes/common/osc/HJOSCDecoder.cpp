@@ -61,7 +61,8 @@ std::optional<ByteView> readBlob(ByteView data, Position start, Position& end) {
     std::optional<ByteView> blob;
     if (fits(data, start, 4)) {
         const std::uint32_t size = Utilities::loadUInt(data.data() + start);
-        if (size <= 0x7FFFFFFFu && fits(data, start + 4, size)) blob = data.subspan(start + 4, size);
+        if (size <= 0x7FFFFFFFu && fits(data, start + 4, size))
+            blob = data.subspan(start + 4, size);
     }
     end = start + 4 + Utilities::paddedLength(blob ? blob->size() : 0);
     return blob;
@@ -94,8 +95,8 @@ bool readArgument(ByteView data, Position start, Position& end, char type, HJOSC
 
 // The address and type tags at the start of a message element. False, with
 // `failure` set, when they don't make a message.
-bool readMessageHead(ByteView data, std::string_view& address, std::string_view& tags, Position& end,
-                     Failure& failure) {
+bool readMessageHead(ByteView data, std::string_view& address, std::string_view& tags,
+                     Position& end, Failure& failure) {
     if (!readText(data, 0, end, address) || !readText(data, end, end, tags)) {
         failure = Failure::noPacket;
         return false;
@@ -118,7 +119,8 @@ bool readArguments(ByteView data, std::string_view tags, Position end, HJOSCMess
     // room that a long type tag string can ask for.
     message.reserveArguments(std::min<std::size_t>(tags.size() - 1, (data.size() - end) / 4 + 1));
     for (const char tag : tags.substr(1)) {
-        if ((tag == 'i' || tag == 'f') && fits(data, end, 4)) {  // most arguments: the atom as it stands
+        if ((tag == 'i' || tag == 'f') &&
+            fits(data, end, 4)) {  // most arguments: the atom as it stands
             message.attachArgument(tag, Utilities::loadUInt(data.data() + end));
             end += 4;
             continue;
@@ -207,7 +209,7 @@ bool decodeBundle(ByteView data, HJOSCBundle& bundle, Failure& failure) {
     struct Level {
         std::uint32_t head;
         std::uint32_t end;
-        std::uint32_t position;                // of its next element
+        std::uint32_t position;          // of its next element
         HJOSCBundle::NestedStart start;  // where its elements begin in `bundle`
     };
     std::vector<Level> outer;  // the bundles that `level` is nested in
@@ -242,7 +244,8 @@ bool decodeBundle(ByteView data, HJOSCBundle& bundle, Failure& failure) {
             outer.push_back(level);
             const auto head = static_cast<std::uint32_t>(element.data() - data.data());
             level = Level{head, static_cast<std::uint32_t>(head + element.size()),
-                          static_cast<std::uint32_t>(head + HJOSCBundle::kHeadSize), bundle.nestedStart()};
+                          static_cast<std::uint32_t>(head + HJOSCBundle::kHeadSize),
+                          bundle.nestedStart()};
             continue;
         }
         std::string_view address;

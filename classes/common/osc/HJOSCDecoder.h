@@ -33,10 +33,10 @@
 #include <optional>
 #include <string>
 
+#include "common/Bytes.h"
 #include "common/osc/HJOSCArgument.h"
 #include "common/osc/HJOSCBundle.h"
 #include "common/osc/HJOSCMessage.h"
-#include "common/Bytes.h"
 
 namespace velto {
 

@@ -55,7 +55,8 @@ struct HJOSCListener::HandOff {
         waiting.fetch_add(1);
         waitingBytes.fetch_add(datagram.size());
         try {
-            loop.post([self, target = std::move(target), bytes = Bytes(datagram.begin(), datagram.end())] {
+            loop.post([self, target = std::move(target),
+                       bytes = Bytes(datagram.begin(), datagram.end())] {
                 self->waiting.fetch_sub(1);
                 self->waitingBytes.fetch_sub(bytes.size());
                 if (const auto delegate = target.lock()) {
@@ -70,7 +71,8 @@ struct HJOSCListener::HandOff {
     }
 
     // Counts a dropped datagram and asks the main thread to report it.
-    void drop(RunLoop& loop, std::atomic<std::uint64_t>& unreported, const std::shared_ptr<HandOff>& self) {
+    void drop(RunLoop& loop, std::atomic<std::uint64_t>& unreported,
+              const std::shared_ptr<HandOff>& self) {
         dropped.fetch_add(1);
         unreported.fetch_add(1);
         if (reportPosted.exchange(true)) {
@@ -89,7 +91,8 @@ struct HJOSCListener::HandOff {
     }
 };
 
-std::unique_ptr<HJOSCListener> HJOSCListener::defaultListenerOnPort(RunLoop& loop, std::int32_t port) {
+std::unique_ptr<HJOSCListener> HJOSCListener::defaultListenerOnPort(RunLoop& loop,
+                                                                    std::int32_t port) {
     auto listener = std::make_unique<HJOSCListener>(loop);
     listener->stockDispatcher_ = std::make_shared<HJOSCDispatcher>();
     listener->setDelegate(listener->stockDispatcher_);
@@ -115,7 +118,9 @@ void HJOSCListener::startListeningOnPort(std::int32_t port) {
     }
     localPort_ = 0;
     startError_.clear();
-    const auto fail = [this](const std::string& what, int error) { startError_ = Log::systemError(what, error); };
+    const auto fail = [this](const std::string& what, int error) {
+        startError_ = Log::systemError(what, error);
+    };
 
     int error = 0;
     socket_ = UdpSocket::open(error);
@@ -136,7 +141,9 @@ void HJOSCListener::startListeningOnPort(std::int32_t port) {
     RunLoop& loop = loop_;
     receiver_ = std::make_unique<DatagramReceiver>(
         socket_,
-        [handOff = handOff_, &loop](ByteView datagram) { handOff->receive(loop, datagram, handOff); },
+        [handOff = handOff_, &loop](ByteView datagram) {
+            handOff->receive(loop, datagram, handOff);
+        },
         [handOff = handOff_, &loop](const std::string&) {
             // Only a failed copy or post throws: the datagram is lost for want of memory.
             handOff->drop(loop, handOff->unreportedFailures, handOff);
@@ -163,17 +170,11 @@ void HJOSCListener::setDelegate(std::weak_ptr<HJOSCListenerDelegate> delegate) {
     handOff_->delegate = std::move(delegate);
 }
 
-bool HJOSCListener::isListening() const {
-    return receiver_ && receiver_->isRunning();
-}
+bool HJOSCListener::isListening() const { return receiver_ && receiver_->isRunning(); }
 
-std::size_t HJOSCListener::waitingDatagramCount() const {
-    return handOff_->waiting.load();
-}
+std::size_t HJOSCListener::waitingDatagramCount() const { return handOff_->waiting.load(); }
 
-std::uint64_t HJOSCListener::droppedDatagramCount() const {
-    return handOff_->dropped.load();
-}
+std::uint64_t HJOSCListener::droppedDatagramCount() const { return handOff_->dropped.load(); }
 
 void HJOSCListener::reportDrops() {
     if (!Log::isVerbose()) {
@@ -187,7 +188,7 @@ void HJOSCListener::reportDrops() {
         // Too soon after the last report: say it when the second is up.
         if (!reportTimer_ || !reportTimer_->isValid()) {
             reportTimer_ = loop_.scheduleTimerAt(nextReportAllowed_, kDropReportInterval, false,
-                                                  [this] { reportDrops(); });
+                                                 [this] { reportDrops(); });
         }
         return;
     }

@@ -24,8 +24,8 @@
 #include <memory>
 #include <string>
 
-#include "common/osc/HJOSCListenerDelegate.h"
 #include "common/Bytes.h"
+#include "common/osc/HJOSCListenerDelegate.h"
 #include "platform/Clock.h"
 #include "platform/Udp.h"
 

@@ -36,7 +36,8 @@ std::string HJOSCMessage::typeTagString() const {
 
 std::size_t HJOSCMessage::encodedSize() const {
     const auto arguments = attachedObjects();
-    std::size_t size = address_.encodedSize() + HJOSCDataUtilities::paddedLength(1 + arguments.size());
+    std::size_t size =
+        address_.encodedSize() + HJOSCDataUtilities::paddedLength(1 + arguments.size());
     for (const auto& argument : arguments) size += argument.data().size();
     return size;
 }
@@ -75,7 +76,8 @@ std::uint8_t* HJOSCMessage::writeEncoding(std::uint8_t* p) const {
 
 std::string HJOSCMessage::stringRepresentation() const {
     std::string text = "MESSAGE:\naddress:";
-    text += escapeText(address_.address());  // the console text: received bytes never make lines of their own
+    text += escapeText(
+        address_.address());  // the console text: received bytes never make lines of their own
     text += "\n types:";
     text += typeTagString();
     for (const auto& argument : attachedObjects()) {

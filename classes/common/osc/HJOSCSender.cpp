@@ -7,8 +7,8 @@
 
 #include "common/osc/HJOSCBundle.h"
 #include "common/osc/HJOSCMessage.h"
-#include "common/osc/HJOSCTrafficLog.h"
 #include "common/osc/HJOSCPacket.h"
+#include "common/osc/HJOSCTrafficLog.h"
 #include "platform/Log.h"
 #include "platform/RunLoop.h"
 
@@ -23,7 +23,8 @@ bool isAscii(const std::string& text) {
 
 }  // namespace
 
-std::unique_ptr<HJOSCSender> HJOSCSender::senderWithDestinationHostName(RunLoop& loop, const std::string& host,
+std::unique_ptr<HJOSCSender> HJOSCSender::senderWithDestinationHostName(RunLoop& loop,
+                                                                        const std::string& host,
                                                                         std::int32_t port) {
     std::unique_ptr<HJOSCSender> sender(new HJOSCSender(loop, host, port));
     if (!sender->prepareSocket()) {
@@ -115,7 +116,8 @@ void HJOSCSender::armFlush() {
 }
 
 void HJOSCSender::sendSplit(const HJOSCBundle& bundle) {
-    for (const HJOSCBundle& part : HJOSCBundle::pack(bundle.messages(), bundle.timeStamp(), kMaxBundleSize)) {
+    for (const HJOSCBundle& part :
+         HJOSCBundle::pack(bundle.messages(), bundle.timeStamp(), kMaxBundleSize)) {
         sendOSCPacket(part);
     }
 }
@@ -141,8 +143,9 @@ void HJOSCSender::noteRefusal(std::size_t size, int error) {
     }
     nextRefusalLog_ = now + std::chrono::seconds(1);
     Log::message("dropped a datagram of " + std::to_string(size) + " bytes for port " +
-                 std::to_string(destinationAddress_.port) + ": " + std::generic_category().message(error) +
-                 " (" + std::to_string(refusedDatagrams_) + " so far)");
+                 std::to_string(destinationAddress_.port) + ": " +
+                 std::generic_category().message(error) + " (" + std::to_string(refusedDatagrams_) +
+                 " so far)");
 }
 
 }  // namespace velto

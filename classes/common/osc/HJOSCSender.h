@@ -55,7 +55,8 @@ public:
     // Null when the socket can't be opened (logged as "socket: <error>"), when
     // the host is empty or doesn't resolve (nothing logged). Only the low 16
     // bits of the port count.
-    static std::unique_ptr<HJOSCSender> senderWithDestinationHostName(RunLoop& loop, const std::string& host,
+    static std::unique_ptr<HJOSCSender> senderWithDestinationHostName(RunLoop& loop,
+                                                                      const std::string& host,
                                                                       std::int32_t port);
 
     // Sends the pending bundle at once, then stops the timer and closes the socket.

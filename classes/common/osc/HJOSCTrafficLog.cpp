@@ -24,7 +24,8 @@ void appendArgument(std::string& line, const HJOSCArgument& argument) {
             return;
         case 'f': {
             // Shortest text that reads back as the same float: "25", "0.375".
-            const auto result = std::to_chars(number, number + sizeof number, argument.floatValue());
+            const auto result =
+                std::to_chars(number, number + sizeof number, argument.floatValue());
             line.append(number, result.ptr);
             return;
         }
@@ -35,7 +36,8 @@ void appendArgument(std::string& line, const HJOSCArgument& argument) {
             return;
         case 'b': {
             const auto blob = argument.dataBlobValue();
-            line += blob ? "[" + std::to_string(blob->size()) + " byte blob]" : std::string("[bad blob]");
+            line += blob ? "[" + std::to_string(blob->size()) + " byte blob]"
+                         : std::string("[bad blob]");
             return;
         }
         default:
@@ -61,17 +63,19 @@ std::string HJOSCTrafficLog::describeMessage(const HJOSCMessage& message) {
 }
 
 void HJOSCTrafficLog::logReceived(std::uint16_t port, const HJOSCMessage& message, bool ignored) {
-    Log::message("RECEIVE " + std::to_string(port) + ": " + describeMessage(message) + (ignored ? " (ignored)" : ""));
+    Log::message("RECEIVE " + std::to_string(port) + ": " + describeMessage(message) +
+                 (ignored ? " (ignored)" : ""));
 }
 
 void HJOSCTrafficLog::logUndecodable(std::uint16_t port, std::size_t size) {
-    Log::message("RECEIVE " + std::to_string(port) + ": undecodable datagram of " + std::to_string(size) +
-                 " bytes (ignored)");
+    Log::message("RECEIVE " + std::to_string(port) + ": undecodable datagram of " +
+                 std::to_string(size) + " bytes (ignored)");
 }
 
 void HJOSCTrafficLog::logSent(std::uint16_t port, const HJOSCPacket& packet) {
     const std::string prefix = "SEND " + std::to_string(port) + ": ";
-    for (const HJOSCMessage& message : HJOSCBundle::messagesOf(packet)) Log::message(prefix + describeMessage(message));
+    for (const HJOSCMessage& message : HJOSCBundle::messagesOf(packet))
+        Log::message(prefix + describeMessage(message));
 }
 
 }  // namespace velto
