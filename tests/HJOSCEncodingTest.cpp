@@ -169,9 +169,9 @@ TEST(HJOSCArgumentTest, StorageAroundTheInlineLimitSurvivesCopiesMovesAndSelfAss
             EXPECT_EQ(assigned, original);
             HJOSCArgument moved = std::move(assigned);
             EXPECT_EQ(moved, original);
-            EXPECT_TRUE(
-                assigned.data()
-                    .empty());  // NOLINT(bugprone-use-after-move): left empty, never dangling
+            // A moved-from argument is left empty, never dangling.
+            // NOLINTNEXTLINE(bugprone-use-after-move)
+            EXPECT_TRUE(assigned.data().empty());
             assigned = start;
             assigned = std::move(moved);
             EXPECT_EQ(assigned, original);

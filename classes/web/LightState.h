@@ -24,7 +24,7 @@ public:
     std::string text() const;
 
 private:
-    std::array<bool, kSize * kSize> cells_{};
+    std::array<bool, std::size_t{kSize} * kSize> cells_{};
 };
 
 }  // namespace velto
