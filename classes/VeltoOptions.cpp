@@ -89,9 +89,11 @@ VeltoOptions VeltoOptions::parse(std::span<const char* const> arguments) {
             options.ports.emplace_back("webPort", number);
             continue;
         }
-        const auto port = std::ranges::find_if(
-            kPortSettings, [&](const auto& setting) { return argument == setting.option; });
-        if (port == std::ranges::end(kPortSettings))
+        // std::find_if: libc++ 14 (Xcode 14's) has no std::ranges::find_if.
+        const auto port =
+            std::find_if(kPortSettings.begin(), kPortSettings.end(),
+                         [&](const auto& setting) { return argument == setting.option; });
+        if (port == kPortSettings.end())
             return failedOptions<VeltoOptions>("unknown option '" +
                                                std::string(scanner.argument()) + "'");
         int number = 0;
