@@ -1,20 +1,18 @@
 // The browser grid's figures: the wake-ups of a velto with the web port on and
 // no page open, and the time from a value reaching velto to the page drawing
 // the light it causes (the lit cell of a media-time row moving), p50 and p99.
-// Needs chromium and `npm ci` in tests/browser.
+// Needs chromium and `npm ci` in the source folder.
 //
 //   node bench/BrowserBench.mjs build/velto [samples=500] [idleSeconds=10]
 
 import dgram from "node:dgram";
 import fs from "node:fs";
-import { createRequire } from "node:module";
 import path from "node:path";
 import { bound, chromium, chromiumFlags, encode, freeTcpPort, freeUdpPort, startVelto, waitFor }
   from "../tests/browser/peers.mjs";
 
 const [velto, samples = 500, idleSeconds = 10] = process.argv.slice(2);
-const require = createRequire(new URL("../tests/browser/package.json", import.meta.url));
-const puppeteer = (await import(require.resolve("puppeteer-core"))).default;
+const puppeteer = (await import("puppeteer-core")).default;
 const sleep = ms => new Promise(r => setTimeout(r, ms));
 
 // Voluntary context switches of every thread of a process: each is a wake-up.

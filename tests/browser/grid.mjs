@@ -16,7 +16,7 @@ let puppeteer;
 try {
   puppeteer = (await import("puppeteer-core")).default;
 } catch {
-  console.log("skipped: no node_modules (npm ci in tests/browser)");
+  console.log("skipped: no node_modules (npm ci in the source folder)");
   process.exit(77);
 }
 if (!fs.existsSync(chromium)) {
