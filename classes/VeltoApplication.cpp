@@ -78,8 +78,7 @@ int VeltoApplicationMain(int argc, const char* const* argv) {
             break;
     }
 
-    // A log reader that went away must not end the bridge: writes fail instead.
-    std::signal(SIGPIPE, SIG_IGN);
+    Log::surviveClosedReader();
     // Whatever the system refuses at start (or on a reload) ends the bridge
     // with a line and a status that a supervisor acts on, never with an abort
     // and never deaf.

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -154,6 +155,8 @@ std::string Log::systemError(std::string_view what, int errnum) {
     errno = savedErrno;
     return line;
 }
+
+void Log::surviveClosedReader() { std::signal(SIGPIPE, SIG_IGN); }
 
 void Log::setVerbose(bool verbose) { gVerbose.store(verbose, std::memory_order_relaxed); }
 

@@ -29,6 +29,9 @@ public:
     static std::string systemError(std::string_view what, int errnum);  // returns the line's text
 
     // Verbose mode (--verbose): traffic is logged as text. Off by default.
+    // A reader of the log that goes away (`velto 2>&1 | head -1`) must not end
+    // the process: its writes fail instead of raising SIGPIPE. Call once at start.
+    static void surviveClosedReader();
     static void setVerbose(bool verbose);
     static bool isVerbose();
 
