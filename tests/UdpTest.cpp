@@ -1,85 +1,45 @@
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <new>
-#include <stdexcept>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "platform/Udp.h"
+#include "support/UdpTestPeer.h"
 
 namespace velto {
 namespace {
 
-constexpr std::uint32_t kLoopback = 0x7f000001;
-constexpr auto kPatience = std::chrono::seconds(5);
+using test::kLoopback;
 
 Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-// Whether a datagram waits on the socket (unread), within the time limit.
-bool waitsUnread(const UdpSocket& socket) {
-    pollfd fd{socket.descriptor(), POLLIN, 0};
-    return poll(&fd, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) == 1;
-}
-
-// What a receiver hands on, collected on its thread and read on the test's:
-// each datagram as a string, each error as "error: <what>".
-class Inbox {
-public:
-    DatagramReceiver::Handler handler() {
-        return [this](ByteView datagram) { add(std::string(datagram.begin(), datagram.end())); };
-    }
-    DatagramReceiver::ErrorHandler onError() {
-        return [this](const std::string& what) { add("error: " + what); };
-    }
-    bool waitFor(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] { return items_.size() >= count; });
-    }
-    std::vector<std::string> items() const {
-        std::lock_guard lock(mutex_);
-        return items_;
-    }
-
-private:
-    void add(std::string item) {
-        std::lock_guard lock(mutex_);
-        items_.push_back(std::move(item));
-        changed_.notify_all();
-    }
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> items_;
-};
 
 class UdpTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        receiving = openSocket();
+        int error = -1;
+        receiving = UdpSocket::open(error);
         ASSERT_EQ(receiving.bindAny(0), 0);
         port = receiving.localPort();
-        ASSERT_NE(port, 0);
-        sending = openSocket();
     }
-    static UdpSocket openSocket() {
-        int error = -1;
-        UdpSocket socket = UdpSocket::open(error);
-        EXPECT_EQ(error, 0);
-        return socket;
+    // A receiver handing each datagram, and each error as "error: <what>", to the peer.
+    DatagramReceiver forwarder(DatagramReceiver::Handler handler = {}) {
+        const auto to = [this](const std::string& text) {
+            peer.sendTo(peer.port(), bytesOf(text));
+        };
+        if (!handler) handler = [to](ByteView datagram) { to({datagram.begin(), datagram.end()}); };
+        return {receiving, handler, [to](const std::string& what) { to("error: " + what); }};
     }
-    void send(const Bytes& datagram) {
-        ASSERT_EQ(sending.sendTo(datagram, Ipv4Endpoint{kLoopback, port}), 0);
+    std::optional<std::string> next() {
+        const auto datagram = peer.receive();
+        return datagram ? std::optional(std::string(datagram->begin(), datagram->end()))
+                        : std::nullopt;
     }
 
     UdpSocket receiving;
-    UdpSocket sending;
     std::uint16_t port = 0;
-    Inbox inbox;
+    test::UdpTestPeer peer;
 };
 
 TEST(ResolveIPv4, GivesTheFirstIPv4AddressOrNothing) {
@@ -89,32 +49,40 @@ TEST(ResolveIPv4, GivesTheFirstIPv4AddressOrNothing) {
     EXPECT_EQ(resolveIPv4("no-such-host.invalid"), std::nullopt);
 }
 
-TEST_F(UdpTest, LongestDatagramIsCutToTheReceiveSize) {
+// Bound to every local address, not to 127.0.0.1 alone: on Linux all of 127/8 reaches it.
+TEST_F(UdpTest, ReceivesOnEveryLocalAddress) {
+    const DatagramReceiver receiver = forwarder();
+    if (peer.socket().sendTo(bytesOf("other"), {0x7f000002, port}) != 0)
+        GTEST_SKIP() << "127.0.0.2 is not reachable here";
+    ASSERT_TRUE(peer.sendTo(port, bytesOf("marker")));
+    EXPECT_EQ(next(), "other");
+}
+
+TEST_F(UdpTest, LongestDatagramIsCutTo65506Bytes) {
     std::string longest(65507, '\0');
     for (std::size_t i = 0; i < longest.size(); ++i) longest[i] = static_cast<char>(i * 7);
-    const int sent = sending.sendTo(bytesOf(longest), Ipv4Endpoint{kLoopback, port});
-    if (sent == EMSGSIZE) GTEST_SKIP() << "this system sends no datagram that large";
-    ASSERT_EQ(sent, 0);
-    DatagramReceiver receiver(receiving, inbox.handler(), inbox.onError());
-    ASSERT_TRUE(inbox.waitFor(1));
-    EXPECT_TRUE(inbox.items().at(0) == longest.substr(0, kMaxDatagramSize));
+    const DatagramReceiver receiver = forwarder();
+    if (peer.socket().sendTo(bytesOf(longest), {kLoopback, port}) == EMSGSIZE)
+        GTEST_SKIP() << "this system sends no datagram that large";
+    EXPECT_TRUE(next() == longest.substr(0, 65506));
 }
 
 // stop() returns only once the thread is gone; the socket stays open (and its
 // port taken) until its owner closes it, and then the port is free at once.
 TEST_F(UdpTest, ReceivesUntilStopWithoutASpuriousDatagramAndClosingFreesThePort) {
-    DatagramReceiver receiver(receiving, inbox.handler(), inbox.onError());
-    send(bytesOf("before"));
-    send(Bytes{});  // a real empty datagram is handed on
-    ASSERT_TRUE(inbox.waitFor(2));
+    DatagramReceiver receiver = forwarder();
+    ASSERT_TRUE(peer.sendTo(port, bytesOf("before")));
+    ASSERT_TRUE(peer.sendTo(port, {}));  // a real empty datagram is handed on
+    EXPECT_EQ(next(), "before");
+    EXPECT_EQ(next(), "");
     receiver.stop();
     receiver.stop();
     EXPECT_FALSE(receiver.isRunning());
-    send(bytesOf("after"));
-    EXPECT_TRUE(waitsUnread(receiving));
-    EXPECT_EQ(inbox.items(), (std::vector<std::string>{"before", ""}))
-        << "stopping is no empty datagram";
-    UdpSocket again = openSocket();
+    ASSERT_TRUE(peer.sendTo(port, bytesOf("after")));
+    EXPECT_EQ(peer.receive(std::chrono::milliseconds(50)), std::nullopt)
+        << "stopping is no datagram";
+    int error = -1;
+    UdpSocket again = UdpSocket::open(error);
     EXPECT_EQ(again.bindAny(port), EADDRINUSE);
     receiving.close();
     EXPECT_EQ(again.bindAny(port), 0);
@@ -122,20 +90,15 @@ TEST_F(UdpTest, ReceivesUntilStopWithoutASpuriousDatagramAndClosingFreesThePort)
 
 TEST_F(UdpTest, HandlerExceptionLosesOnlyItsDatagramAndTheThreadGoesOn) {
     bool failed = false;  // on the receive thread only
-    DatagramReceiver receiver(
-        receiving,
-        [&](ByteView datagram) {
-            if (!std::exchange(failed, true)) throw std::bad_alloc();
-            inbox.handler()(datagram);
-        },
-        inbox.onError());
-    send(bytesOf("first"));
-    ASSERT_TRUE(inbox.waitFor(1));
-    send(bytesOf("second"));
-    ASSERT_TRUE(inbox.waitFor(2)) << "the thread ended";
+    DatagramReceiver receiver = forwarder([&](ByteView datagram) {
+        if (!std::exchange(failed, true)) throw std::bad_alloc();
+        peer.sendTo(peer.port(), datagram);
+    });
+    ASSERT_TRUE(peer.sendTo(port, bytesOf("first")));
+    EXPECT_EQ(next(), "error: std::bad_alloc");
+    ASSERT_TRUE(peer.sendTo(port, bytesOf("second")));
+    EXPECT_EQ(next(), "second");
     EXPECT_TRUE(receiver.isRunning());
-    receiver.stop();
-    EXPECT_EQ(inbox.items(), (std::vector<std::string>{"error: std::bad_alloc", "second"}));
 }
 
 }  // namespace
