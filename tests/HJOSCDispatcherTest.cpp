@@ -7,27 +7,28 @@
 
 #include "common/osc/HJOSCDispatcher.h"
 #include "platform/Log.h"
-#include "support/ByteHelpers.h"
 
 namespace velto {
 namespace {
 
+template <std::size_t N>
+Bytes raw(const char (&text)[N]) {
+    return Bytes(text, text + N - 1);
+}
+
 TEST(HJOSCDispatcherTest, LogsWhatTheDatagramDecodesTo) {
-    const struct {
-        Bytes datagram;
-        std::vector<std::string> lines;
-    } cases[] = {
-        {test::hex("2362756e 646c6500 bdfa4700 80000000 0000000c 2f610000 2c690000 00000003"),
+    const std::pair<Bytes, std::vector<std::string>> cases[] = {
+        {raw("#bundle\0\xbd\xfa\x47\0\x80\0\0\0\0\0\0\x0c/a\0\0,i\0\0\0\0\0\x03"),
          {"DISPATCH: BUNDLE:\ntime: 2001-01-01 00:00:00.500 +0000\n---\nMESSAGE:\naddress:/a\n"
           " types:,i\ni { 3 }"}},
         {{}, {"DISPATCH: (null)"}},
-        {test::hex("2f610000"), {"DISPATCH: (null)"}},  // no type tags
-        {test::hex("2362756e64"), {}},                  // a bundle cut short
+        {raw("/a\0\0"), {"DISPATCH: (null)"}},  // no type tags
+        {raw("#bund"), {}},                     // a bundle cut short
     };
-    for (const auto& c : cases) {
+    for (const auto& [datagram, lines] : cases) {
         const Log::Capture capture;
-        HJOSCDispatcher().dispatchRawPacket(c.datagram);
-        EXPECT_EQ(capture.lines(), c.lines);
+        HJOSCDispatcher().dispatchRawPacket(datagram);
+        EXPECT_EQ(capture.lines(), lines);
     }
 }
 

@@ -24,17 +24,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr double kStartDate = 1000.0;
-
-HJOSCMessage intMessage(const std::string& address, std::int32_t value) {
+// A message with an int and, when asked for, a blob of `blobSize` bytes.
+HJOSCMessage message(const std::string& address, std::int32_t value, int blobSize = -1) {
     HJOSCMessage message(address);
     message.attachArgument(HJOSCArgument::withInt(value));
-    return message;
-}
-
-HJOSCMessage blobMessage(std::int32_t index, std::size_t blobSize) {
-    auto message = intMessage("/b", index);
-    message.attachArgument(HJOSCArgument::withDataBlob(Bytes(blobSize, 0xAB)));
+    if (blobSize >= 0) message.attachArgument(HJOSCArgument::withDataBlob(Bytes(blobSize, 0xab)));
     return message;
 }
 
@@ -49,14 +43,10 @@ struct ReceivedBundle {
 
 class HJOSCSenderTest : public ::testing::Test {
 protected:
-    // Steps the clock to t0 + offset.
-    void advanceTo(Duration offset) {
+    void runAt(Duration offset, bool run = true) {  // steps the clock to t0 + offset
         ASSERT_GE(t0 + offset, clock.now()) << "the clock only moves forward";
         clock.advance(t0 + offset - clock.now());
-    }
-    void runAt(Duration offset) {
-        advanceTo(offset);
-        loop.runOnce();
+        if (run) loop.runOnce();
     }
 
     ReceivedBundle receiveBundle() {
@@ -76,18 +66,16 @@ protected:
     // Proves that nothing was sent so far: a marker sent now on the same socket
     // must be the first datagram that arrives (loopback keeps the order).
     void expectNothingSentYet() {
-        const auto marker = intMessage("/marker", 0);
-        ASSERT_TRUE(sender->sendOSCPacket(marker));
-        EXPECT_EQ(peer.receive(), marker.packetizedData()) << "something was sent before";
+        ASSERT_TRUE(sender->sendOSCPacket(message("/marker", 0)));
+        EXPECT_EQ(peer.receive(), message("/marker", 0).packetizedData()) << "sent before";
     }
 
-    void expectStampedAt(Date stamp, Duration offset) const {
-        // NTP time tags resolve 2^-32 s; a microsecond is plenty.
+    void expectStampedAt(Date stamp, Duration offset) const {  // to a microsecond
         EXPECT_NEAR(stamp.secondsSinceReferenceDate,
-                    kStartDate + std::chrono::duration<double>(t0 + offset - start).count(), 1e-6);
+                    1000.0 + std::chrono::duration<double>(t0 + offset - start).count(), 1e-6);
     }
 
-    ManualClock clock{Date{kStartDate}};
+    ManualClock clock{Date{1000.0}};
     RunLoop loop{clock};
     test::UdpTestPeer peer;
     const Instant start = clock.now();
@@ -105,9 +93,9 @@ TEST_F(HJOSCSenderTest, BundleLeavesExactlyAtTheNextTickOfTheSendersSchedule) {
         t0 = clock.now();
         sender = HJOSCSender::senderWithDestinationHostName(loop, "127.0.0.1", peer.port());
         runAt(grid.added);
-        sender->addOSCMessage(intMessage("/grid", 7));
-        advanceTo(grid.leaves - 1ns);
-        sender->addOSCMessage(intMessage("/more", 8));
+        sender->addOSCMessage(message("/grid", 7));
+        runAt(grid.leaves - 1ns, false);
+        sender->addOSCMessage(message("/more", 8));
         loop.runOnce();
         expectNothingSentYet();
         runAt(grid.leaves);
@@ -120,18 +108,18 @@ TEST_F(HJOSCSenderTest, BundleLeavesExactlyAtTheNextTickOfTheSendersSchedule) {
 }
 
 TEST_F(HJOSCSenderTest, LateTickSendsOnceAndDoesNotShiftTheSchedule) {
-    advanceTo(23ms);
-    sender->addOSCMessage(intMessage("/late", 1));
+    runAt(23ms, false);
+    sender->addOSCMessage(message("/late", 1));
     runAt(47ms);  // the loop was busy through the 30 and 40 ms ticks
     EXPECT_EQ(receiveBundle().messages, (Summary{{"/late", 1}}));
-    sender->addOSCMessage(intMessage("/ontime", 2));
+    sender->addOSCMessage(message("/ontime", 2));
     runAt(50ms - 1ns);
     expectNothingSentYet();
     runAt(50ms);
     EXPECT_EQ(receiveBundle().messages, (Summary{{"/ontime", 2}}));
     loop.post([&] {
-        advanceTo(62ms);  // busy across the 60 ms tick: that slot is served late in this pass
-        sender->addOSCMessage(intMessage("/busy", 3));
+        runAt(62ms, false);  // busy across the 60 ms tick: that slot is served late in this pass
+        sender->addOSCMessage(message("/busy", 3));
     });
     loop.runOnce();
     EXPECT_EQ(receiveBundle().messages, (Summary{{"/busy", 3}}));
@@ -148,10 +136,10 @@ TEST_F(HJOSCSenderTest, HostsThatDoNotResolveGiveNoSenderAndPortsCountSixteenBit
 
 TEST_F(HJOSCSenderTest, RefusedDatagramIsCountedAndLoggedOnceASecondAtMost) {
     const Log::Capture capture;
-    EXPECT_FALSE(sender->sendOSCPacket(blobMessage(1, 70000)));
-    EXPECT_FALSE(sender->sendOSCPacket(blobMessage(1, 70000)));
-    advanceTo(1s);
-    EXPECT_FALSE(sender->sendOSCPacket(blobMessage(1, 80000)));
+    EXPECT_FALSE(sender->sendOSCPacket(message("/b", 1, 70000)));
+    EXPECT_FALSE(sender->sendOSCPacket(message("/b", 1, 70000)));
+    runAt(1s, false);
+    EXPECT_FALSE(sender->sendOSCPacket(message("/b", 1, 80000)));
     expectNothingSentYet();
     EXPECT_EQ(sender->refusedDatagramCount(), 3U);
     const std::string port = std::to_string(peer.port());
@@ -166,8 +154,8 @@ TEST_F(HJOSCSenderTest, RefusedDatagramIsCountedAndLoggedOnceASecondAtMost) {
 // and 4128 bytes make a bundle of 16 + 4 + 4020 + 4 + 4148 = 8192 bytes.
 TEST_F(HJOSCSenderTest, BundleOver8192BytesLeavesInTheSameTickAsPartsInOrder) {
     const struct {
-        std::size_t second;  // blob bytes of the second message
-        bool third;          // a small third message follows the pair
+        int second;  // blob bytes of the second message
+        bool third;  // a small third message follows the pair
         std::vector<std::size_t> messagesPerDatagram;
     } cases[] = {{4128, false, {2}},         // 8192 bytes exactly
                  {4132, false, {1, 1}},      // 8196
@@ -176,11 +164,11 @@ TEST_F(HJOSCSenderTest, BundleOver8192BytesLeavesInTheSameTickAsPartsInOrder) {
     Duration now = 0ms;
     for (const auto& split : cases) {
         SCOPED_TRACE(split.second);
-        sender->addOSCMessage(blobMessage(0, 4000));
-        sender->addOSCMessage(blobMessage(1, split.second));
+        sender->addOSCMessage(message("/b", 0, 4000));
+        sender->addOSCMessage(message("/b", 1, split.second));
         Summary expected{{"/b", 0}, {"/b", 1}};
         if (split.third) {
-            sender->addOSCMessage(intMessage("/third", 2));
+            sender->addOSCMessage(message("/third", 2));
             expected.emplace_back("/third", 2);
         }
         const Duration added = now;
@@ -201,9 +189,9 @@ TEST_F(HJOSCSenderTest, BundleOver8192BytesLeavesInTheSameTickAsPartsInOrder) {
 TEST_F(HJOSCSenderTest, PendingBundlePast65536BytesLeavesAtOnceInPartsInOrder) {
     // Each message encodes to 4016 bytes: 16 fit in 65536 with the bundle's head, the 17th does
     // not.
-    for (std::int32_t i = 0; i < 16; ++i) sender->addOSCMessage(blobMessage(i, 4000));
+    for (std::int32_t i = 0; i < 16; ++i) sender->addOSCMessage(message("/b", i, 4000));
     expectNothingSentYet();
-    sender->addOSCMessage(blobMessage(16, 4000));
+    sender->addOSCMessage(message("/b", 16, 4000));
     EXPECT_EQ(sender->mainBundle(), nullptr);
     Summary received, expected;
     for (int part = 0; part < 9; ++part) {
@@ -216,8 +204,8 @@ TEST_F(HJOSCSenderTest, PendingBundlePast65536BytesLeavesAtOnceInPartsInOrder) {
 }
 
 TEST_F(HJOSCSenderTest, DroppedSenderSendsItsPendingBundleAtOnceAndStopsTicking) {
-    advanceTo(3ms);
-    sender->addOSCMessage(intMessage("/last", 9));
+    runAt(3ms, false);
+    sender->addOSCMessage(message("/last", 9));
     sender.reset();
     EXPECT_EQ(receiveBundle().messages, (Summary{{"/last", 9}}));
     runAt(10ms);  // the flush timer must be gone with its sender

@@ -1,0 +1,363 @@
+// Exact bytes of what Velto writes, and reading datagrams: what decodes, what is tolerated,
+// and which of the two failures ("no packet", "malformed") each broken datagram gives.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "common/osc/HJOSCBundle.h"
+#include "common/osc/HJOSCDataUtilities.h"
+#include "common/osc/HJOSCDecoder.h"
+#include "common/osc/HJOSCMessage.h"
+
+namespace velto {
+namespace {
+
+using Failure = HJOSCDecoder::Failure;
+using Utilities = HJOSCDataUtilities;
+using Ints = std::vector<std::int32_t>;
+
+// "2f6d 00" -> {0x2f, 0x6d, 0x00}; spaces are ignored.
+Bytes hex(std::string digits) {
+    std::erase(digits, ' ');
+    Bytes out;
+    for (std::size_t i = 0; i < digits.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+// The bytes of `text`, NULs included: raw("/a\0\0") is 4 bytes.
+template <std::size_t N>
+Bytes raw(const char (&text)[N]) {
+    return Bytes(text, text + N - 1);
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+Bytes truncated(Bytes bytes, std::size_t length) { return bytes.resize(length), bytes; }
+
+Bytes withSizeAt16(Bytes bytes, std::int32_t value) {
+    Utilities::storeUInt(bytes.data() + 16, static_cast<std::uint32_t>(value));
+    return bytes;
+}
+
+// A bundle stamped 0.5 s after the reference date, holding `elements` as they are.
+Bytes bundleOf(std::initializer_list<Bytes> elements) {
+    Bytes out = concat({raw("#bundle\0"), hex("bdfa4700 80000000")});
+    for (const auto& element : elements) {
+        Utilities::appendInt(out, static_cast<std::int32_t>(element.size()));
+        out.insert(out.end(), element.begin(), element.end());
+    }
+    return out;
+}
+
+Bytes led(std::uint8_t x, std::uint8_t y, std::uint8_t state) {
+    return concat(
+        {raw("/monome/led\0,iii\0\0\0\0"), Bytes{0, 0, 0, x, 0, 0, 0, y, 0, 0, 0, state}});
+}
+
+HJOSCMessage ledMessage() {
+    HJOSCMessage message("/monome/led");
+    message.attachArguments(
+        {HJOSCArgument::withInt(3), HJOSCArgument::withInt(5), HJOSCArgument::withInt(1)});
+    return message;
+}
+
+const Bytes kLed = led(3, 5, 1);            // 32 bytes
+const Bytes kLedBundle = bundleOf({kLed});  // 52 bytes; the element size is at 16
+
+std::shared_ptr<HJOSCPacket> decode(const Bytes& bytes) { return HJOSCDecoder::decodeData(bytes); }
+
+Ints intsOf(const HJOSCPacket& packet) {
+    Ints values;
+    for (const auto& argument : packet.asMessage()->attachedObjects())
+        values.push_back(argument.intValue());
+    return values;
+}
+
+// --- Writing -------------------------------------------------------------------------------
+
+TEST(HJOSCEncodingTest, NumbersAreFourBigEndianBytes) {
+    EXPECT_EQ(Utilities::dataBlockFromInt(0x01020304), hex("01020304"));
+    EXPECT_EQ(Utilities::dataBlockFromInt(-2147483647 - 1), hex("80000000"));
+    EXPECT_EQ(Utilities::dataBlockFromFloat(-1.0f), hex("bf800000"));
+    EXPECT_EQ(Utilities::intFromDataBlock(hex("fffffffe 01")), -2);     // only the first four count
+    EXPECT_EQ(Utilities::intFromDataBlock(hex("000001")), 0);           // fewer read as zero
+    for (const char* pattern : {"7fc00001", "ff800000", "00000001"}) {  // NaN bits, -inf, denormal
+        EXPECT_EQ(Utilities::dataBlockFromFloat(Utilities::floatFromDataBlock(hex(pattern))),
+                  hex(pattern));
+    }
+}
+
+TEST(HJOSCEncodingTest, TextOutsideASCIIIsEmptyAndBlobsNeedEveryAnnouncedByte) {
+    EXPECT_EQ(Utilities::dataBlockFromString("caf\xc3\xa9"), hex("00000000"));
+    EXPECT_EQ(HJOSCAddress("/\xff").packetizedData(), hex("00000000"));
+    EXPECT_EQ(Utilities::asciiStringFromDataBlock(hex("61e90000")), std::nullopt);
+    EXPECT_EQ(Utilities::stringFromDataBlock(hex("00616200")), "ab");
+    EXPECT_EQ(Utilities::stringFromDataBlock(hex("61006200")), std::string("a\0b", 3));
+    EXPECT_EQ(Utilities::blobFromDataBlock(hex("00000008 0102")), std::nullopt);
+    EXPECT_EQ(Utilities::blobFromDataBlock(hex("ffffffff 0102")), std::nullopt);
+    EXPECT_EQ(Utilities::blobFromDataBlock(hex("000000")), std::nullopt);
+}
+
+TEST(HJOSCEncodingTest, TimeTagsWriteAndReadBack) {
+    const std::pair<double, const char*> cases[] = {
+        // seconds since the reference date
+        {0.0, "bdfa4700 00000000"},
+        {1.25, "bdfa4701 40000000"},
+        {788918400.75, "ed003780 c0000000"},  // 2026-01-01 00:00:00.75 UTC
+        {-0.25, "bdfa46ff c0000000"}};        // whole seconds round down
+    for (const auto& [seconds, tag] : cases) {
+        EXPECT_EQ(Utilities::ntpTimestampFromNSDate(Date{seconds}), hex(tag)) << tag;
+        EXPECT_EQ(Utilities::dateFromNTPTimestamp(hex(tag)), Date{seconds}) << tag;
+    }
+    EXPECT_EQ(Utilities::ntpTimestampForImmediate(), hex("00000000 00000001"));
+    EXPECT_EQ(Utilities::dateFromNTPTimestamp(hex("00000000 00000001")), Date::distantPast());
+    EXPECT_NE(Utilities::dateFromNTPTimestamp(hex("00000000 00000002")), Date::distantPast());
+    const Date now{788918400.123456};  // truncated to a fraction of a microsecond
+    const Date back = Utilities::dateFromNTPTimestamp(Utilities::ntpTimestampFromNSDate(now));
+    EXPECT_NEAR(back.secondsSinceReferenceDate, now.secondsSinceReferenceDate, 1e-6);
+    EXPECT_LE(back, now);
+    for (const double seconds : {std::nan(""), std::numeric_limits<double>::infinity(), -1e300})
+        EXPECT_EQ(Utilities::ntpTimestampFromNSDate(Date{seconds}).size(), 8u) << seconds;
+}
+
+// Short texts, encodings and argument lists live inline and longer ones on the heap: copies,
+// moves and sets from their own bytes on both sides of that limit keep every byte.
+TEST(HJOSCEncodingTest, CopiesMovesAndSelfSourcedSetsKeepEveryByte) {
+    HJOSCAddress address("/" + std::string(60, 'a'));
+    address.setAddress(address.address().substr(50));
+    EXPECT_EQ(address.address(), "aaaaaaaaaaa");
+    HJOSCMessage message(HJOSCAddress("/a"));
+    message.attachArgument(HJOSCArgument::withString(std::string(30, 'x')));
+    for (int i = 1; i < 10; ++i) {
+        const HJOSCArgument& source = message.attachedObjects()[0];
+        message.attachArgument(source.type(), source.data());  // may move the list as it reads
+        HJOSCMessage copy = message;
+        HJOSCMessage moved(HJOSCAddress("/b"));
+        moved = std::move(copy);
+        EXPECT_EQ(moved.packetizedData(), message.packetizedData()) << i;
+    }
+    for (const HJOSCArgument& argument : message.attachedObjects())
+        EXPECT_EQ(argument, HJOSCArgument::withString(std::string(30, 'x')));
+    for (const std::size_t length : {6, 30}) {
+        HJOSCArgument self = HJOSCArgument::withString(std::string(length, 'y'));
+        self.setDataBlobValue(self.data().subspan(1));
+        EXPECT_EQ(self.dataBlobValue(), concat({Bytes(length - 1, 'y'), Bytes(2, 0)}));
+    }
+}
+
+TEST(HJOSCEncodingTest, MessagesAndNestedBundlesCarryTheirOwnSizesAndTimeTags) {
+    EXPECT_EQ(ledMessage().packetizedData(), kLed);
+    EXPECT_EQ(HJOSCMessage(HJOSCAddress("/monome")).packetizedData(), raw("/monome\0,\0\0\0"));
+    EXPECT_EQ(HJOSCAddress::addressWithArray({"monome", "led"})->address(), "/monome/led");
+    HJOSCMessage mixed(HJOSCAddress("/x"));
+    mixed.attachArgument(HJOSCArgument::argumentWithFloat(0.5f));
+    mixed.attachArgument(std::shared_ptr<HJOSCArgument>());  // ignored
+    mixed.attachArgument(HJOSCArgument::withString("abcd"));
+    mixed.attachArgument(HJOSCArgument::withDataBlob(hex("ee")));
+    EXPECT_EQ(mixed.packetizedData(),
+              hex("2f780000 2c667362 00000000 3f000000 61626364 00000000 00000001 ee000000"));
+    EXPECT_EQ(mixed.encodedSize(), 32u);
+
+    const auto inner = std::make_shared<HJOSCBundle>(Date{1.25});
+    const std::shared_ptr<HJOSCBundle> null;
+    inner->attachObjects({ledMessage(), null, ledMessage()});
+    HJOSCBundle outer(Date{0.5});
+    outer.attachObject(ledMessage());
+    outer.attachObject(inner);
+    outer.attachObject(null);
+    outer.attachObject(HJOSCBundle(Date{1.0}));  // empty: written as size zero
+    HJOSCBundle wrapper(Date{0.5});              // appended after other bytes, sizes stay relative
+    wrapper.attachObject(outer);
+    Bytes buffer = hex("ffffff");
+    ASSERT_TRUE(wrapper.appendPacketizedData(buffer));
+    const Bytes innerBytes =
+        concat({raw("#bundle\0"), hex("bdfa4701 40000000 00000020"), kLed, hex("00000020"), kLed});
+    const Bytes outerBytes = bundleOf({kLed, innerBytes, {}});
+    EXPECT_EQ(buffer, concat({hex("ffffff"), bundleOf({outerBytes})}));
+    EXPECT_EQ(outerBytes.size(), 148u);
+    // A bundle without elements has no encoding of its own and leaves the buffer as it was.
+    EXPECT_FALSE(HJOSCBundle(Date{0.5}).appendPacketizedData(buffer));
+    EXPECT_EQ(buffer.size(), 171u);
+}
+
+// --- Reading -------------------------------------------------------------------------------
+
+TEST(HJOSCDecoderTest, WellFormedDatagramsDecodeAndEncodeBackByteForByte) {
+    const Bytes many = concat({raw("/many\0\0\0,iisb\0\0\0"), hex("00000001 00000002"),
+                               raw("text\0\0\0\0"), hex("00000001 7f000000")});
+    for (const Bytes& bytes :
+         {kLed, kLedBundle, many, bundleOf({many, many}), raw("/stagevue/ping\0\0,\0\0\0"),
+          concat({raw("/f\0\0,ff\0"), hex("42480000 7fc00001")}),  // a NaN keeps its bit pattern
+          // Strings and blobs of every length mod 4 take 1 to 4 NULs, never none.
+          concat({raw("/ss\0,ssss\0\0\0"), raw("\0\0\0\0a\0\0\0ab\0\0abc\0")}),
+          concat({raw("/b\0\0,bbbb\0\0\0"), hex("00000000 00000000 00000001 61000000"),
+                  hex("00000002 61620000 00000003 61626300")}),
+          // "abcd" takes 4 NULs, "xyz" one; blobs of 4 and 5 bytes take 12 each.
+          concat({raw("/s\0\0,sisbbi\0abcd\0\0\0\0"), hex("00000007"), raw("xyz\0"),
+                  hex("00000004 01020304 00000000 00000005 0102030405 000000 00000009")})}) {
+        const auto packet = decode(bytes);
+        ASSERT_NE(packet, nullptr) << bytes.size();
+        EXPECT_EQ(packet->packetizedData(), bytes);
+    }
+    const auto text = decode(raw("/s\0\0,sb\0hello\0\0\0\0\0\0\x01\x7f\0\0\0"))->asMessage();
+    EXPECT_EQ(text->attachedObjects()[0].stringValue(), "hello");
+    EXPECT_EQ(text->attachedObjects()[1].dataBlobValue(), hex("7f"));
+}
+
+TEST(HJOSCDecoderTest, DecodesToTheTreeInOrderWithItsTimeTags) {
+    Bytes bytes = bundleOf({led(0, 1, 1), bundleOf({led(2, 3, 0), led(4, 5, 1)})});
+    const auto packet = decode(bytes);
+    std::fill(bytes.begin(), bytes.end(), 0xee);  // the packet owns its bytes
+    const HJOSCBundle* outer = packet->asBundle();
+    EXPECT_EQ(outer->timeStamp(), Date{0.5});
+    ASSERT_EQ(outer->attachedObjects().size(), 2u);
+    EXPECT_EQ(outer->attachedObjects()[0]->asMessage()->address().address(), "/monome/led");
+    EXPECT_EQ(intsOf(*outer->attachedObjects()[0]), (Ints{0, 1, 1}));
+    const auto& inner = outer->attachedObjects()[1]->asBundle()->attachedObjects();
+    ASSERT_EQ(inner.size(), 2u);
+    EXPECT_EQ(intsOf(*inner[1]), (Ints{4, 5, 1}));
+    const Bytes immediate = concat({raw("#bundle\0"), hex("00000000 00000001")});
+    EXPECT_EQ(decode(immediate)->asBundle()->timeStamp(), Date::distantPast());
+    // The address is not checked, and only a word's last byte ends a field.
+    EXPECT_EQ(decode(raw("/a\0bcde\0,\0\0\0"))->asMessage()->address().address(),
+              std::string("/a\0bcde", 7));
+    EXPECT_EQ(decode(raw("\0/ab\0\0\0\0,\0\0\0"))->asMessage()->address().address(), "/ab");
+}
+
+TEST(HJOSCDecoderTest, BrokenDatagramsGiveNothingAndTellWhy) {
+    constexpr Failure kNone = Failure::noPacket, kBad = Failure::malformed;
+    const struct {
+        const char* name;
+        Bytes bytes;
+        Failure failure;
+    } cases[] = {
+        {"empty", {}, kNone},
+        {"address shorter than a word", raw("/ab"), kNone},
+        {"address not ASCII", raw("/\xe9\0\0,\0\0\0"), kNone},
+        {"type tags missing", truncated(kLed, 12), kNone},
+        {"type tags cut short", truncated(kLed, 14), kNone},
+        {"type tags unterminated", truncated(kLed, 16), kNone},
+        {"type tags without comma", raw("/a\0\0iii\0\0\0\0\x01"), kNone},
+        {"type tags not ASCII", raw("/a\0\0,\xe9\0\0"), kNone},
+        {"bundle without time tag", raw("#bundle\0"), kBad},
+        {"size field of two bytes", truncated(kLedBundle, 18), kBad},
+        {"size field cut after an element", concat({kLedBundle, hex("0000")}), kBad},
+        {"element cut short", truncated(kLedBundle, 48), kBad},
+        {"element size past the end", withSizeAt16(kLedBundle, 36), kBad},
+        {"element size huge", withSizeAt16(kLedBundle, 0x7fffffff), kBad},
+        {"element size negative", withSizeAt16(kLedBundle, -4), kBad},
+        {"element size most negative", withSizeAt16(kLedBundle, -2147483647 - 1), kBad},
+        {"nested bundle shorter than its head", bundleOf({kLed, raw("#bundle\0\0\0\0\0")}), kBad},
+        {"empty type tag string", raw("/a\0\0\0\0\0\0"), kBad},
+        {"type tag d", raw("/a\0\0,d\0\0\0\0\0\0\0\0\0\0"), kBad},
+        {"type tag T", raw("/a\0\0,T\0\0"), kBad},
+        {"type tag NUL", raw("/a\0\0,\0i\0\0\0\0\0"), kBad},
+        {"unknown tag after good ones", concat({raw("/a\0\0,iN\0"), hex("00000001")}), kBad},
+        {"int cut short", truncated(kLed, 30), kBad},
+        {"float cut after two bytes", concat({raw("/f\0\0,f\0\0"), hex("3f00")}), kBad},
+        {"string argument unterminated", raw("/s\0\0,s\0\0abcd"), kBad},
+        {"string argument not ASCII", raw("/s\0\0,s\0\0a\x80\0\0"), kBad},
+        {"blob starting beyond the end", raw("/b\0\0,bb\0"), kBad},
+        {"malformed three levels down",
+         bundleOf({kLed, bundleOf({bundleOf({truncated(kLed, 30)}), kLed})}), kBad},
+        {"bad size two levels down", bundleOf({bundleOf({withSizeAt16(kLedBundle, 33)})}), kBad},
+    };
+    for (const auto& c : cases) {
+        Failure failure = Failure::none;
+        EXPECT_EQ(HJOSCDecoder::decodeData(c.bytes, failure), nullptr) << c.name;
+        EXPECT_EQ(failure, c.failure) << c.name;
+    }
+    Failure failure = Failure::none;
+    for (std::size_t length = 1; length < 16; ++length) {  // a '#' and less than a bundle head
+        EXPECT_EQ(HJOSCDecoder::decodeData(truncated(kLedBundle, length), failure), nullptr);
+        EXPECT_EQ(failure, Failure::malformed) << length;
+    }
+    EXPECT_NE(HJOSCDecoder::decodeData(kLed, failure), nullptr);
+    EXPECT_EQ(failure, Failure::none);
+}
+
+TEST(HJOSCDecoderTest, ToleratedFaultsAreLeftOutOrIgnored) {
+    // Elements that are no packet go, the rest stay at any depth.
+    const auto packet =
+        decode(bundleOf({led(1, 0, 0), Bytes{}, led(2, 0, 0), raw("/monome/led\0"), raw("/abc"),
+                         raw("/x\0\0iii\0"), bundleOf({bundleOf({kLed, raw("/abc")})})}));
+    const auto& elements = packet->asBundle()->attachedObjects();
+    ASSERT_EQ(elements.size(), 3u);
+    EXPECT_EQ(intsOf(*elements[1]), (Ints{2, 0, 0}));
+    EXPECT_EQ(elements[2]->packetizedData(), bundleOf({bundleOf({kLed})}));
+    // Trailing bytes, and the bundle head after its '#', are ignored.
+    Bytes garbageHead = kLedBundle;
+    std::copy_n("#garbage", 8, garbageHead.begin());
+    EXPECT_EQ(decode(garbageHead)->packetizedData(), kLedBundle);
+    EXPECT_EQ(decode(concat({kLed, raw("xyz")}))->packetizedData(), kLed);
+    EXPECT_EQ(decode(concat({kLedBundle, hex("07")}))->packetizedData(), kLedBundle);
+    EXPECT_EQ(decode(concat({truncated(kLedBundle, 16), hex("07")}))->packetizedData(),
+              std::nullopt);  // empty: nothing to write
+    // Blobs without a complete size field, or whose size lies, are empty: 8 bytes are skipped
+    // for a size of 100 or 9, or -1 read unsigned.
+    for (const char* rest : {"", "ffffff"}) {
+        const auto message = decode(concat({raw("/b\0\0,b\0\0"), hex(rest)}))->asMessage();
+        EXPECT_EQ(message->attachedObjects()[0].dataBlobValue(), Bytes{}) << rest;
+    }
+    for (const char* size : {"00000064", "00000009", "ffffffff"}) {
+        const auto message =
+            decode(concat({raw("/b\0\0,bi\0"), hex(size), hex("aaaaaaaa 00000007")}))->asMessage();
+        EXPECT_EQ(message->attachedObjects()[0].dataBlobValue(), Bytes{}) << size;
+        EXPECT_EQ(message->attachedObjects()[1].intValue(), 7) << size;
+    }
+}
+
+// Far deeper than a datagram allows: encoding, decoding, printing and freeing need no stack.
+TEST(HJOSCDecoderTest, BundlesNestedAHundredThousandDeepNeedNoStack) {
+    constexpr std::size_t kLevels = 100000;
+    auto outermost = std::make_shared<HJOSCBundle>(Date{0.5});
+    outermost->attachObject(ledMessage());
+    for (std::size_t level = 1; level < kLevels; ++level) {
+        HJOSCBundle outer(Date{0.5});
+        outer.attachObject(std::move(*outermost));
+        *outermost = std::move(outer);
+    }
+    const auto encoded = outermost->packetizedData();
+    ASSERT_EQ(encoded.value().size(), kLevels * 20 + 32);
+    EXPECT_GT(outermost->stringRepresentation().size(), kLevels * 40);
+    outermost.reset();
+    const auto back = decode(*encoded);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->packetizedData(), encoded);
+    EXPECT_GT(back->stringRepresentation().size(), kLevels * 40);
+    Failure failure = Failure::none;  // a fault at the bottom abandons it all
+    EXPECT_EQ(HJOSCDecoder::decodeData(truncated(*encoded, encoded->size() - 2), failure), nullptr);
+    EXPECT_EQ(failure, Failure::malformed);
+}
+
+// Whatever a corrupted datagram decodes to can be printed and encoded, and decodes again
+// (the sanitizers watch every read).
+TEST(HJOSCDecoderTest, EveryTruncationAndEveryByteReplacedIsSafe) {
+    const Bytes bytes = bundleOf(
+        {kLed, raw("/s\0\0,sfb\0\0\0\0abc\0\x3f\0\0\0\0\0\0\x05\x01\x02\x03\x04\x05\0\0\0"),
+         bundleOf({raw("/x\0\0,\0\0\0"), bundleOf({kLed})}), Bytes{}});
+    for (std::size_t at = 0; at <= bytes.size(); ++at) {
+        for (const int value : {-1, 0x00, 0x01, 0x04, 0x10, 0x23, 0x2c, 0x62, 0x7f, 0x80, 0xff}) {
+            Bytes corrupted = value < 0 ? truncated(bytes, at) : bytes;
+            if (value >= 0 && at < bytes.size()) corrupted[at] = static_cast<std::uint8_t>(value);
+            if (const auto packet = decode(corrupted)) {
+                EXPECT_FALSE(packet->stringRepresentation().empty());
+                if (const auto encoded = packet->packetizedData()) decode(*encoded);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace velto
