@@ -21,15 +21,11 @@ using Names = std::vector<std::string>;
 struct Pipe {
     int fds[2] = {-1, -1};
     Pipe() { EXPECT_EQ(::pipe(fds), 0); }
-    ~Pipe() {
-        closeWrite();
-        ::close(fds[0]);
-    }
+    ~Pipe() { ::close(fds[0]), ::close(fds[1]); }
     int read() const { return fds[0]; }
     void put(const std::string& text) const {
-        EXPECT_EQ(::write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        EXPECT_GT(::write(fds[1], text.data(), text.size()), 0);
     }
-    void closeWrite() { ::close(std::exchange(fds[1], -1)); }
 };
 
 class RunLoopTest : public ::testing::Test {
@@ -133,7 +129,7 @@ TEST_F(RunLoopTest, CallsBackOnlyLiveWatchesWithInputUntilTheInputEnds) {
     EXPECT_TRUE(loop.runOnce());
     EXPECT_FALSE(loop.runOnce());
     pipe.put("last");
-    pipe.closeWrite();
+    ::close(std::exchange(pipe.fds[1], -1));
     loop.runUntilIdle();
     EXPECT_EQ(fired, (Names{"press 3 4\n", "last", "(end)"}));
     EXPECT_FALSE(watch->isValid());
@@ -210,8 +206,7 @@ TEST(RunLoopSignals, SignalsAreHandledOnTheLoopThreadAndCanStopIt) {
         raise(SIGHUP);
         EXPECT_TRUE(received.empty());
         EXPECT_TRUE(loop.runOnce());
-        std::thread sender;
-        loop.post([&] { sender = std::thread([] { kill(getpid(), SIGTERM); }); });
+        std::thread sender([] { kill(getpid(), SIGTERM); });  // wakes run(), or comes first
         loop.run();
         sender.join();
     }
