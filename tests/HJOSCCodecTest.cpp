@@ -77,6 +77,13 @@ const Bytes kLedBundle = bundleOf({kLed});  // 52 bytes; the element size is at 
 
 std::shared_ptr<HJOSCPacket> decode(const Bytes& bytes) { return HJOSCDecoder::decodeData(bytes); }
 
+std::vector<HJOSCArgument> argumentsOf(const Bytes& message) {
+    const auto packet = decode(message);
+    if (!packet) return ADD_FAILURE() << "no packet", std::vector<HJOSCArgument>{};
+    const auto& arguments = packet->asMessage()->attachedObjects();
+    return {arguments.begin(), arguments.end()};
+}
+
 Ints intsOf(const HJOSCPacket& packet) {
     Ints values;
     for (const auto& argument : packet.asMessage()->attachedObjects())
@@ -204,9 +211,9 @@ TEST(HJOSCDecoderTest, WellFormedDatagramsDecodeAndEncodeBackByteForByte) {
         ASSERT_NE(packet, nullptr) << bytes.size();
         EXPECT_EQ(packet->packetizedData(), bytes);
     }
-    const auto text = decode(raw("/s\0\0,sb\0hello\0\0\0\0\0\0\x01\x7f\0\0\0"))->asMessage();
-    EXPECT_EQ(text->attachedObjects()[0].stringValue(), "hello");
-    EXPECT_EQ(text->attachedObjects()[1].dataBlobValue(), hex("7f"));
+    const auto text = argumentsOf(raw("/s\0\0,sb\0hello\0\0\0\0\0\0\x01\x7f\0\0\0"));
+    EXPECT_EQ(text.at(0).stringValue(), "hello");
+    EXPECT_EQ(text.at(1).dataBlobValue(), hex("7f"));
 }
 
 TEST(HJOSCDecoderTest, DecodesToTheTreeInOrderWithItsTimeTags) {
@@ -301,14 +308,14 @@ TEST(HJOSCDecoderTest, ToleratedFaultsAreLeftOutOrIgnored) {
     // Blobs without a complete size field, or whose size lies, are empty: 8 bytes are skipped
     // for a size of 100 or 9, or -1 read unsigned.
     for (const char* rest : {"", "ffffff"}) {
-        const auto message = decode(concat({raw("/b\0\0,b\0\0"), hex(rest)}))->asMessage();
-        EXPECT_EQ(message->attachedObjects()[0].dataBlobValue(), Bytes{}) << rest;
+        const auto blob = argumentsOf(concat({raw("/b\0\0,b\0\0"), hex(rest)}));
+        EXPECT_EQ(blob.at(0).dataBlobValue(), Bytes{}) << rest;
     }
     for (const char* size : {"00000064", "00000009", "ffffffff"}) {
-        const auto message =
-            decode(concat({raw("/b\0\0,bi\0"), hex(size), hex("aaaaaaaa 00000007")}))->asMessage();
-        EXPECT_EQ(message->attachedObjects()[0].dataBlobValue(), Bytes{}) << size;
-        EXPECT_EQ(message->attachedObjects()[1].intValue(), 7) << size;
+        const auto blobAndInt =
+            argumentsOf(concat({raw("/b\0\0,bi\0"), hex(size), hex("aaaaaaaa 00000007")}));
+        EXPECT_EQ(blobAndInt.at(0).dataBlobValue(), Bytes{}) << size;
+        EXPECT_EQ(blobAndInt.at(1).intValue(), 7) << size;
     }
 }
 
