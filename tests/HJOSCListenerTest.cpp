@@ -91,6 +91,9 @@ TEST_F(HJOSCListenerTest, EarlyDatagramGoesToTheStockDispatcherThenExactBytesInO
 
 // Bound to every local address, not to 127.0.0.1 alone: on Linux all of 127/8 reaches it.
 TEST_F(HJOSCListenerTest, HearsEveryLocalAddress) {
+#ifdef __APPLE__
+    GTEST_SKIP() << "127.0.0.1 is the only loopback address here unless one adds an alias";
+#endif
     listener->setDelegate(recorder);
     if (peer.socket().sendTo(numbered(1), {0x7f000002, listener->localPort()}) != 0)
         GTEST_SKIP() << "127.0.0.2 is not reachable here";
