@@ -1,11 +1,10 @@
-// The vertical fader: fade profiles on the manual clock, the bar it draws, and
-// fades that start from levels far outside 0 to 100.
+// The vertical fader: when its fade ticks, the levels it sends and the bar it
+// draws, and fades that start from levels far outside 0 to 100.
 
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
-#include <cstdint>
 #include <limits>
 
 #include "support/BridgeFixture.h"
@@ -29,62 +28,62 @@ protected:
     void release(std::uint32_t row) { fader->processReleaseAtXAndY(3, row); }
     void report(float level) {
         fader->processMessageWithAddressAndValue(kAddress, level);
-        sendPendingNow();
+        collect();
     }
 };
 
-TEST_F(VTVerticalFaderTest, HeldPressFromZeroRisesLinearlyAndEndsExactlyOnTopAtTwoSeconds) {
+TEST_F(VTVerticalFaderTest, TicksEvery25msAndRisesLinearlyToTopAt2s) {
     press(3);
-    EXPECT_TRUE(sendPendingNow().empty()) << "nothing goes out before the first tick";
-    for (int i = 1; i <= 80; ++i) {
-        SCOPED_TRACE("tick " + std::to_string(i));
-        const auto step = tick();
-        ASSERT_EQ(step.values.size(), 1u);
-        EXPECT_NEAR(step.values[0].value, static_cast<float>(i) * 1.25f, 1e-4f);
-        const auto bar = [](float level) {
-            return faderColumn(3, 1, level >= 50 ? 1 : 0, level >= 100 ? 1 : 0);
-        };
-        EXPECT_EQ(step.lights, bar(step.values[0].value));
-        if (i == 1 || i == 20) {
-            EXPECT_EQ(step.values[0].value,
-                      static_cast<float>(i) * 1.25f);  // 1.25 and exactly 25 at 500 ms
+    std::vector<int> sentAt;  // milliseconds after the press
+    for (int ms = 1; ms <= 2100; ++ms) {
+        const auto step = tick(1ms);
+        if (step.values.empty()) continue;
+        sentAt.push_back(ms);
+        ASSERT_EQ(step.values.size(), 1u) << ms;
+        EXPECT_NEAR(step.values[0].value, static_cast<float>(ms) / 20.0f, 1e-4f) << ms;
+        const float level = step.values[0].value;
+        EXPECT_EQ(step.lights, faderColumn(3, 1, level >= 50 ? 1 : 0, level >= 100 ? 1 : 0));
+        if (ms == 25 || ms == 500 || ms == 2000) {
+            EXPECT_EQ(level, static_cast<float>(ms) / 20.0f) << "exactly";
         }
-        EXPECT_EQ(fader->isFading(), i < 80);
     }
+    ASSERT_EQ(sentAt.size(), 80u) << "a tick every 25 ms, the last at 2000 ms";
+    EXPECT_EQ(std::vector<int>(sentAt.begin(), sentAt.begin() + 3), (std::vector<int>{25, 50, 75}));
+    EXPECT_EQ(sentAt.back(), 2000);
     EXPECT_EQ(fader->currentValue(), 100.0f);
-    EXPECT_TRUE(ticksFor(500ms).empty()) << "no timer after the last tick";
-}
-
-TEST_F(VTVerticalFaderTest, LateTicksSendTheLevelOfTheTimeActuallyElapsed) {
-    press(3);
-    EXPECT_EQ(tick(100ms).values, sent(5.0f)) << "three ticks missed";
-    EXPECT_EQ(tick(1910ms).values, sent(100.0f))
-        << "the first tick at or after 2000 ms ends the fade";
     EXPECT_FALSE(fader->isFading());
 }
 
-TEST_F(VTVerticalFaderTest, ReleaseFinishesTheRestTenTimesFaster) {
+TEST_F(VTVerticalFaderTest, LateTicksSendTheLevelOfTheTimeElapsed) {
+    press(3);
+    EXPECT_EQ(tick(100ms).values, sent(5.0f)) << "three ticks missed";
+    EXPECT_EQ(tick(1910ms).values, sent(100.0f)) << "the first tick at or after 2000 ms ends it";
+    EXPECT_FALSE(fader->isFading());
+}
+
+TEST_F(VTVerticalFaderTest, ReleaseFinishesTenTimesFasterAndEndsOnTarget) {
     report(100.0f);
     press(1);
     EXPECT_EQ(ticksFor(500ms).values.back().value, 75.0f);
-    release(1);  // 75 at 200 ms for 100: 150 ms
-    EXPECT_EQ(VTVerticalFader::fadeDuration(75.0f, 0.0f, 200.0f), 150.0f);
-    EXPECT_EQ(ticksFor(125ms).values.size(), 5u);
-    EXPECT_TRUE(fader->isFading());
-    EXPECT_EQ(tick().values, sent(0.0f));
+    release(1);  // 75 at 200 ms for 100: 150 ms, six ticks
+    const auto rest = ticksFor(150ms).values;
+    ASSERT_EQ(rest.size(), 6u);
+    EXPECT_FLOAT_EQ(rest[4].value, 12.5f);
+    EXPECT_EQ(rest[5].value, 0.0f);
     EXPECT_FALSE(fader->isFading());
+    EXPECT_TRUE(ticksFor(500ms).empty()) << "no timer after the last tick";
 }
 
-TEST_F(VTVerticalFaderTest, SecondPressRestartsFromTheLevelReachedWithItsOwnDuration) {
+TEST_F(VTVerticalFaderTest, SecondPressRestartsFromTheLevelReached) {
     press(3);
     ASSERT_EQ(ticksFor(500ms).values.back().value, 25.0f);
     press(2);  // 25 toward 50: 500 ms
     const auto next = tick();
     ASSERT_EQ(next.values.size(), 1u) << "the first fade no longer ticks";
     EXPECT_FLOAT_EQ(next.values[0].value, 26.25f);
-    const auto rest = ticksFor(475ms);
-    ASSERT_EQ(rest.values.size(), 19u);
-    EXPECT_EQ(rest.values.back().value, 50.0f);
+    const auto rest = ticksFor(475ms).values;
+    ASSERT_EQ(rest.size(), 19u);
+    EXPECT_EQ(rest.back().value, 50.0f);
     EXPECT_FALSE(fader->isFading());
 }
 
@@ -98,7 +97,7 @@ TEST_F(VTVerticalFaderTest, FadeLevelsAreTheSameBitsOnEveryTarget) {
     EXPECT_EQ(std::bit_cast<std::uint32_t>(values[2].value), 0x41ca313cu);
 }
 
-TEST_F(VTVerticalFaderTest, PressOrReleaseWithinOneOfTheLevelEndsOnTheFirstTick) {
+TEST_F(VTVerticalFaderTest, PressWithinOneOfTheLevelEndsOnTheFirstTick) {
     const struct {
         float start;
         std::uint32_t row;
@@ -109,14 +108,13 @@ TEST_F(VTVerticalFaderTest, PressOrReleaseWithinOneOfTheLevelEndsOnTheFirstTick)
         report(c.start);
         press(c.row);
         EXPECT_EQ(tick().values, sent(c.target));
-        EXPECT_FALSE(fader->isFading());
         release(c.row);
         EXPECT_EQ(tick().values, sent(c.target));
         EXPECT_FALSE(fader->isFading());
     }
 }
 
-TEST_F(VTVerticalFaderTest, ReportedLevelIsStoredAndDrawnAsARisingBarWithoutBeingSentBack) {
+TEST_F(VTVerticalFaderTest, ReportIsKeptAndDrawnAsARisingBarNotSentBack) {
     const struct {
         float level;
         std::int32_t bottom, middle, top;
@@ -129,47 +127,37 @@ TEST_F(VTVerticalFaderTest, ReportedLevelIsStoredAndDrawnAsARisingBarWithoutBein
         EXPECT_TRUE(drawn.values.empty());
         EXPECT_EQ(drawn.lights, faderColumn(3, c.bottom, c.middle, c.top));
         EXPECT_TRUE(fader->currentValue() == c.level || std::isnan(c.level));
-        EXPECT_FALSE(fader->isFading());
     }
 }
 
-TEST_F(VTVerticalFaderTest, FadeGoesOnFromItsOwnStartThroughReportsAndDisabling) {
+TEST_F(VTVerticalFaderTest, FadeGoesOnFromItsStartThroughReportsAndDisabling) {
     press(3);
     ticksFor(100ms);
     fader->processMessageWithAddressAndValue(kAddress, 90.0f);
     fader->setEnabled(false);
-    const auto between = sendPendingNow();
+    const auto between = collect();
     EXPECT_TRUE(between.values.empty());
     EXPECT_EQ(between.lights, joined({faderColumn(3, 1, 1, 0), faderColumn(3, 0, 0, 0)}));
-
     const auto next = tick();  // 125 ms into the fade from 0 to 100
     EXPECT_EQ(next.values, sent(6.25f));
     EXPECT_EQ(next.lights, faderColumn(3, 1, 0, 0));
     EXPECT_EQ(ticksFor(1875ms).values.back().value, 100.0f);
-    EXPECT_FALSE(fader->isFading());
 }
 
-// A level difference with no 32-bit integer value (a reported level that is
-// huge, infinite or not a number) takes the full-scale time and ends on the target.
-class VTVerticalFaderFarLevelTest : public VTVerticalFaderTest,
-                                    public ::testing::WithParamInterface<float> {};
-
-TEST_P(VTVerticalFaderFarLevelTest,
-       FadeFromALevelBeyondInt32TakesTheFullScaleTimeAndEndsOnTheTarget) {
-    EXPECT_EQ(VTVerticalFader::fadeDuration(GetParam(), 0.0f, 200.0f), 200.0f);
-    report(GetParam());
-    press(1);
-    ticksFor(1975ms);
-    EXPECT_TRUE(fader->isFading());
-    EXPECT_EQ(tick().values, sent(0.0f));
-    EXPECT_FALSE(fader->isFading());
-    EXPECT_TRUE(ticksFor(100ms).empty());
+// A level difference with no 32-bit integer value takes the full-scale time.
+TEST_F(VTVerticalFaderTest, FadeFromBeyondInt32TakesTheFullScaleTime) {
+    for (const float far : {1e12f, -1e12f, kInf, -kInf, kNaN, 2147483648.0f}) {
+        SCOPED_TRACE(far);
+        report(far);
+        release(1);
+        ticksFor(175ms);
+        EXPECT_TRUE(fader->isFading());
+        EXPECT_EQ(tick().values, sent(0.0f));
+        EXPECT_FALSE(fader->isFading());
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, VTVerticalFaderFarLevelTest,
-                         ::testing::Values(1e12f, -1e12f, kInf, -kInf, kNaN, 2147483648.0f));
-
-TEST(VTVerticalFaderDurationTest, DurationScalesTheTimeByTheLevelDifferenceTruncatedTowardZero) {
+TEST(VTVerticalFaderDurationTest, ScalesByTheDifferenceTruncatedTowardZero) {
     EXPECT_EQ(VTVerticalFader::fadeDuration(0.0f, 50.9f, 2000.0f), 1000.0f);
     EXPECT_EQ(VTVerticalFader::fadeDuration(0.0f, -50.9f, 2000.0f), 1000.0f);
     EXPECT_EQ(VTVerticalFader::fadeDuration(50.0f, 49.1f, 2000.0f), 0.0f);

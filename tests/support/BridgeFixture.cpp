@@ -1,25 +1,8 @@
 #include "support/BridgeFixture.h"
 
-#include <thread>
-
 #include "common/osc/HJOSCAddress.h"
-#include "common/osc/HJOSCDecoder.h"
 
 namespace velto::test {
-
-std::vector<float> Traffic::valuesFor(std::string_view address) const {
-    std::vector<float> result;
-    for (const auto& value : values) {
-        if (value.address == address) result.push_back(value.value);
-    }
-    return result;
-}
-
-void Traffic::append(const Traffic& more) {
-    values.insert(values.end(), more.values.begin(), more.values.end());
-    lights.insert(lights.end(), more.lights.begin(), more.lights.end());
-    other.insert(other.end(), more.other.begin(), more.other.end());
-}
 
 std::shared_ptr<HJOSCMessage> makeMessage(std::string_view address,
                                           std::vector<HJOSCArgument> arguments) {
@@ -28,22 +11,8 @@ std::shared_ptr<HJOSCMessage> makeMessage(std::string_view address,
     return message;
 }
 
-std::shared_ptr<HJOSCBundle> makeBundle(std::vector<std::shared_ptr<HJOSCPacket>> elements,
-                                        Date timeStamp) {
-    auto bundle = HJOSCBundle::bundleWithTimestamp(timeStamp);
-    for (auto& element : elements) {
-        if (const HJOSCMessage* message = element->asMessage())
-            bundle->attachObject(*message);
-        else
-            bundle->attachObject(std::static_pointer_cast<HJOSCBundle>(element));
-    }
-    return bundle;
-}
-
-Bytes encode(const HJOSCPacket& packet) { return packet.packetizedData().value(); }
-
 Bytes messageBytes(std::string_view address, std::vector<HJOSCArgument> arguments) {
-    return encode(*makeMessage(address, std::move(arguments)));
+    return makeMessage(address, std::move(arguments))->packetizedData().value();
 }
 
 Bytes pressBytes(std::int32_t x, std::int32_t y, std::int32_t state) {
@@ -69,116 +38,72 @@ std::vector<SentLight> joined(std::initializer_list<std::vector<SentLight>> part
 
 namespace {
 
-void flattenInto(Traffic& traffic, const HJOSCPacket& packet, bool toVideo) {
-    for (const HJOSCMessage& message : HJOSCBundle::messagesOf(packet)) {
-        const std::string address(message.address().address());
-        const auto& arguments = message.attachedObjects();
-        if (toVideo && arguments.size() == 1 && arguments[0].type() == 'f') {
-            traffic.values.push_back({address, arguments[0].floatValue()});
-        } else if (!toVideo && address == "/monome/led" && message.typeTagString() == ",iii") {
-            traffic.lights.push_back(
-                {arguments[0].intValue(), arguments[1].intValue(), arguments[2].intValue()});
-        } else {
-            traffic.other.push_back(address + message.typeTagString());
-        }
+void record(Traffic& traffic, const HJOSCMessage& message, bool toVideo) {
+    const std::string address(message.address().address());
+    const auto& arguments = message.attachedObjects();
+    if (toVideo && message.typeTagString() == ",f") {
+        traffic.values.push_back({address, arguments[0].floatValue()});
+    } else if (!toVideo && address == "/monome/led" && message.typeTagString() == ",iii") {
+        traffic.lights.push_back(
+            {arguments[0].intValue(), arguments[1].intValue(), arguments[2].intValue()});
+    } else {
+        traffic.other.push_back(address + message.typeTagString());
     }
 }
 
 }  // namespace
 
-void RecordingEndpoints::sendToVideoApp(HJOSCMessage message) {
-    flattenInto(traffic, message, true);
+void RecordingEndpoints::open(Endpoint endpoint, std::int32_t port) {
+    const auto i = static_cast<std::size_t>(endpoint);
+    calls.push_back("open " + std::to_string(i) + " " + std::to_string(port));
+    ports[i] = port;
+    listening[i] = isListener(endpoint) && !refused.contains(port);
 }
-void RecordingEndpoints::sendToGrid(HJOSCMessage message) { flattenInto(traffic, message, false); }
-
-Traffic UdpBridgeFixture::collectFrom(UdpTestPeer& peer, bool isVideoApp) {
-    Traffic traffic;
-    while (auto datagram = peer.receiveNow()) {
-        const auto packet = HJOSCDecoder::decodeData(*datagram);
-        EXPECT_TRUE(packet) << "a peer received a datagram that does not decode";
-        if (packet) flattenInto(traffic, *packet, isVideoApp);
-    }
-    return traffic;
+void RecordingEndpoints::stopListening(Endpoint endpoint) {
+    const auto i = static_cast<std::size_t>(endpoint);
+    calls.push_back("stop " + std::to_string(i));
+    listening[i] = false;
 }
+bool RecordingEndpoints::isListening(Endpoint endpoint) const {
+    return listening[static_cast<std::size_t>(endpoint)];
+}
+void RecordingEndpoints::sendToVideoApp(HJOSCMessage message) { record(traffic, message, true); }
+void RecordingEndpoints::sendToGrid(HJOSCMessage message) { record(traffic, message, false); }
 
 Traffic BridgeFixture::collect() {
     return recorder && controller ? std::exchange(recorder->traffic, {}) : Traffic{};
 }
 
-Traffic UdpBridgeFixture::collect() {
-    Traffic traffic = collectFrom(video, true);
-    traffic.append(collectFrom(grid, false));
-    return traffic;
-}
-
 void BridgeFixture::SetUp() {
-    storePeerPorts();
     wake();
-    ASSERT_EQ(VeltoController::sharedVeltoController(), controller.get());
     startupTraffic = flush();
     // The video app has answered: from here on it is greeted again only after a silence.
     deliver(messageBytes("/stagevue/layerNumber", {intArg(4)}));
-    sendPendingNow();
-}
-
-void UdpBridgeFixture::storePeerPorts() {
-    stagevueListenPort = freePort();
-    monomeListenPort = freePort();
-    settings.setIntegerForKey(video.port(), "stagevueSendPort");
-    settings.setIntegerForKey(stagevueListenPort, "stagevueListenPort");
-    settings.setIntegerForKey(grid.port(), "monomeSendPort");
-    settings.setIntegerForKey(monomeListenPort, "monomeListenPort");
+    collect();
 }
 
 void BridgeFixture::wake() {
-    auto endpoints = makeEndpoints();
-    recorder = dynamic_cast<RecordingEndpoints*>(endpoints.get());
+    auto endpoints = std::make_unique<RecordingEndpoints>();
+    recorder = endpoints.get();
     controller = std::make_shared<VeltoController>(settings, loop, std::move(endpoints));
     controller->awakeFromNib();
-}
-
-Traffic BridgeFixture::flush() {
-    clock.advance(HJOSCSender::kFlushInterval);
-    loop.runOnce();
-    return collect();
-}
-
-Traffic BridgeFixture::sendPendingNow() {
-    if (controller) {
-        if (auto* sender = controller->stagevueSender()) sender->sendMainBundle();
-        if (auto* sender = controller->monomeSender()) sender->sendMainBundle();
-    }
-    return collect();
 }
 
 Traffic BridgeFixture::tick(Duration step) {
     clock.advance(step);
     loop.runOnce();
-    return sendPendingNow();
+    return collect();
 }
 
 Traffic BridgeFixture::ticksFor(Duration total, Duration step) {
     Traffic traffic;
-    for (Duration passed{0}; passed < total; passed += step) traffic.append(tick(step));
-    return traffic;
-}
-
-std::unique_ptr<VeltoEndpoints> BridgeFixture::makeEndpoints() {
-    return std::make_unique<RecordingEndpoints>();
-}
-
-bool UdpBridgeFixture::deliverOverUdp(const Bytes& datagram, std::uint16_t port) {
-    // With the clock standing still, the only work that can become ready is
-    // the listener's hand-off of this datagram.
-    loop.runUntilIdle();
-    UdpTestPeer sender;
-    EXPECT_TRUE(sender.sendTo(port, datagram));
-    const auto deadline = std::chrono::steady_clock::now() + 2s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (loop.runOnce()) return true;
-        std::this_thread::yield();
+    for (Duration passed{0}; passed < total; passed += step) {
+        const Traffic more = tick(step);
+        traffic.values.insert(traffic.values.end(), more.values.begin(), more.values.end());
+        traffic.lights.insert(traffic.lights.end(), more.lights.begin(), more.lights.end());
+        traffic.other.insert(traffic.other.end(), more.other.begin(), more.other.end());
     }
-    return false;
+    return traffic;
 }
 
 VTVerticalFader* BridgeFixture::faderWithAddress(std::string_view address) const {

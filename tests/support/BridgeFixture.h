@@ -1,25 +1,21 @@
 #pragma once
 
 // A whole bridge on a manual clock, for tests of the controller and its
-// controls. BridgeFixture's controller sends to a recorder and opens no socket;
-// UdpBridgeFixture's sends to two loopback peers that stand for the video app
-// and the grid, and listens on free ports (loopback delivery is synchronous on
-// the systems we test on; only datagrams crossing a listener's thread are
-// waited for, with a limit). The test steps the clock and reads what was sent.
+// controls: the controller sends to a recorder and opens no socket. The test
+// steps the clock and reads what was sent.
 
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <ostream>
+#include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "VeltoController.h"
 #include "VeltoEndpoints.h"
 #include "common/osc/HJOSCBundle.h"
 #include "common/osc/HJOSCMessage.h"
-#include "support/UdpTestPeer.h"
 #include "ui/VTHorizontalSlider.h"
 #include "ui/VTVerticalFader.h"
 
@@ -55,15 +51,10 @@ struct Traffic {
     std::vector<std::string> other;  // any other message, as "address,types"
 
     bool empty() const { return values.empty() && lights.empty() && other.empty(); }
-    std::vector<float> valuesFor(std::string_view address) const;
-    void append(const Traffic& more);
 };
 
 std::shared_ptr<HJOSCMessage> makeMessage(std::string_view address,
                                           std::vector<HJOSCArgument> arguments = {});
-std::shared_ptr<HJOSCBundle> makeBundle(std::vector<std::shared_ptr<HJOSCPacket>> elements,
-                                        Date timeStamp);
-Bytes encode(const HJOSCPacket& packet);
 Bytes messageBytes(std::string_view address, std::vector<HJOSCArgument> arguments = {});
 // "/monome/press" with int32 x, y (monome rows, from the top) and state.
 Bytes pressBytes(std::int32_t x, std::int32_t y, std::int32_t state);
@@ -77,19 +68,22 @@ std::vector<SentLight> faderColumn(std::int32_t x, std::int32_t bottom, std::int
                                    std::int32_t top);
 std::vector<SentLight> joined(std::initializer_list<std::vector<SentLight>> parts);
 
-// Endpoints that keep what is sent, flattened, and the ports opened.
+// Endpoints that keep what is sent, and the calls that open and stop them as
+// "open <endpoint> <port>" and "stop <endpoint>". Listeners on a port in
+// `refused` fail.
 class RecordingEndpoints final : public VeltoEndpoints {
 public:
-    void open(Endpoint endpoint, std::int32_t port) override {
-        opened.emplace_back(endpoint, port);
-    }
-    void stopListening(Endpoint) override {}
-    bool isListening(Endpoint) const override { return true; }
+    void open(Endpoint endpoint, std::int32_t port) override;
+    void stopListening(Endpoint endpoint) override;
+    bool isListening(Endpoint endpoint) const override;
     void sendToVideoApp(HJOSCMessage message) override;
     void sendToGrid(HJOSCMessage message) override;
 
     Traffic traffic;
-    std::vector<std::pair<Endpoint, std::int32_t>> opened;
+    std::vector<std::string> calls;
+    std::set<std::int32_t> refused;
+    std::int32_t ports[4] = {};
+    bool listening[4] = {};
 };
 
 // Clock, run loop, settings, a recorder and a woken controller.
@@ -98,21 +92,16 @@ protected:
     ~BridgeFixture() override { controller.reset(); }  // its endpoints use the loop
 
     void SetUp() override;
-    // Store the ports the endpoints are to use (none here).
-    virtual void storePeerPorts() {}
     // Make the controller and run its start-up.
     void wake();
-    virtual std::unique_ptr<VeltoEndpoints> makeEndpoints();
 
     // Advance the clock one flush slot, run the loop once, read the peers.
-    Traffic flush();
-    // Send what the senders hold now, without moving the clock, and read it.
-    Traffic sendPendingNow();
-    // Advance the clock by `step`, run the loop once, then send what the senders hold.
+    Traffic flush() { return tick(HJOSCSender::kFlushInterval); }
+    // Advance the clock by `step`, run the loop once, then take what was sent.
     Traffic tick(Duration step = 25ms);
     Traffic ticksFor(Duration total, Duration step = 25ms);
     // Take what was sent so far.
-    virtual Traffic collect();
+    Traffic collect();
 
     // Hand the datagram to the controller as a listener would.
     void deliver(const Bytes& datagram) { controller->dispatchRawPacket(datagram); }
@@ -127,27 +116,8 @@ protected:
     Traffic startupTraffic;  // the first flush after start-up
 };
 
-// The bridge on UDP endpoints, for tests of the endpoints themselves.
-class UdpBridgeFixture : public BridgeFixture {
-protected:
-    // Store the peers' ports as send ports and free ports as listen ports.
-    void storePeerPorts() override;
-    std::unique_ptr<VeltoEndpoints> makeEndpoints() override { return nullptr; }
-    // Read what is waiting on the peers now.
-    Traffic collect() override;
-    static Traffic collectFrom(UdpTestPeer& peer, bool isVideoApp);
-    // Send over UDP to `port` and run the loop until the datagram was handled.
-    bool deliverOverUdp(const Bytes& datagram, std::uint16_t port);
-
-    UdpTestPeer video;
-    UdpTestPeer grid;
-    std::uint16_t stagevueListenPort = 0;
-    std::uint16_t monomeListenPort = 0;
-};
-
-// Fixtures whose SetUp stores nothing and wakes nothing.
-template <typename Fixture>
-class Unstarted : public Fixture {
+// A fixture whose SetUp wakes nothing.
+class UnstartedBridgeFixture : public BridgeFixture {
 protected:
     void SetUp() override {}
 };
