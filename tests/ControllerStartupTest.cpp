@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "support/BridgeFixture.h"
+#include "support/UdpTestPeer.h"
 
 namespace velto::test {
 namespace {
@@ -82,6 +84,23 @@ TEST_F(ControllerTest, ReloadReopensOnlyChangedPortsAndFailedListeners) {
     recorder->calls.clear();
     controller->reloadPorts();
     EXPECT_EQ(recorder->calls, Calls{});
+}
+
+// On real sockets: a listen port that is taken leaves its listener failed
+// until a reload finds the port free.
+TEST_F(ControllerTest, TakenListenPortShowsAsFailedUntilAReloadFindsItFree) {
+    std::optional<UdpTestPeer> holder(std::in_place);
+    const std::string taken = std::to_string(holder->port());
+    settings.setIntegerForKey(holder->port(), "stagevueListenPort");
+    for (const char* key : {"stagevueSendPort", "monomeSendPort", "monomeListenPort"})
+        settings.setIntegerForKey(freePort(), key);
+    controller = std::make_shared<VeltoController>(settings, loop);
+    controller->awakeFromNib();
+    EXPECT_NE(controller->portsDescription().find("listen " + taken + " (failed);"),
+              std::string::npos);
+    holder.reset();
+    controller->reloadPorts();
+    EXPECT_NE(controller->portsDescription().find("listen " + taken + ";"), std::string::npos);
 }
 
 TEST_F(ControllerTest, VideoAppIsGreetedOnFirstContactAndAfterASilence) {
