@@ -128,7 +128,7 @@ TEST_F(ControllerTest, VideoAppIsGreetedOnFirstContactAndAfterASilence) {
     }
 }
 
-TEST_F(ControllerTest, SharedControllerIsTheFirstWokenAndOutboundNeedsIt) {
+TEST_F(ControllerTest, SharedControllerIsTheFirstWokenAndSendsTheLights) {
     wake();
     EXPECT_EQ(VeltoController::sharedVeltoController(), controller.get());
     collect();
@@ -150,11 +150,8 @@ TEST_F(ControllerTest, SharedControllerIsTheFirstWokenAndOutboundNeedsIt) {
     VeltoController::setLightAtXAndYWithState(3, 0, 1);  // nothing to send through: no crash
     wake();
     EXPECT_EQ(VeltoController::sharedVeltoController(), controller.get());
-}
-
-TEST_F(ControllerTest, LightGoesToTheGridWithItsRowTurnedOverAndItsBitsKept) {
-    wake();
     collect();
+    // A light goes to the grid with its row turned over and its bits kept.
     VeltoController::setLightAtXAndYWithState(3, 0, 1);
     VeltoController::setLightAtXAndYWithState(0, 7, 0);
     VeltoController::setLightAtXAndYWithState(7, 8, 1);
