@@ -1,94 +1,198 @@
-// The twelve controls that start-up lays out on the grid.
+// The grid as start-up lays it out: which control a press on each cell drives,
+// how received datagrams are routed, and the video app's layer count and
+// reports. Monome rows count from the top: 0 to 3 are the sliders of layers 4
+// to 1, 4 to 6 the faders' top to bottom, 7 is unused.
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <string>
+#include <bit>
+#include <climits>
+#include <vector>
 
+#include "common/osc/HJOSCDataUtilities.h"
 #include "support/BridgeFixture.h"
 
 namespace velto::test {
 namespace {
 
-struct LayoutEntry {
-    bool fader;
-    float x, y, width, height;
-    const char* address;
-};
+using Values = std::vector<SentValue>;
+const Values kTopSliderAtThree{{"/stagevue/layer/media/time/4", 0.375f}};
 
-// Opacity and media speed per layer on the faders (layer 4 leftmost in each
-// half), media time per layer on the sliders (layer 1 lowest).
-constexpr LayoutEntry kLayout[] = {
-    {true, 0, 1, 1, 3, "/stagevue/layer/opacity/4"},
-    {true, 1, 1, 1, 3, "/stagevue/layer/opacity/3"},
-    {true, 2, 1, 1, 3, "/stagevue/layer/opacity/2"},
-    {true, 3, 1, 1, 3, "/stagevue/layer/opacity/1"},
-    {true, 4, 1, 1, 3, "/stagevue/layer/media/speed/4"},
-    {true, 5, 1, 1, 3, "/stagevue/layer/media/speed/3"},
-    {true, 6, 1, 1, 3, "/stagevue/layer/media/speed/2"},
-    {true, 7, 1, 1, 3, "/stagevue/layer/media/speed/1"},
-    {false, 0, 7, 8, 1, "/stagevue/layer/media/time/4"},
-    {false, 0, 6, 8, 1, "/stagevue/layer/media/time/3"},
-    {false, 0, 5, 8, 1, "/stagevue/layer/media/time/2"},
-    {false, 0, 4, 8, 1, "/stagevue/layer/media/time/1"},
-};
-
-using GridLayoutTest = BridgeFixture;
-
-TEST_F(GridLayoutTest, StartUpBuildsTwelveEnabledControlsInTableOrder) {
-    const auto& controls = controller->controls();
-    ASSERT_EQ(controls.size(), std::size(kLayout));
-    for (std::size_t i = 0; i < controls.size(); ++i) {
-        const auto& expected = kLayout[i];
-        const auto& control = *controls[i];
-        SCOPED_TRACE(expected.address);
-        EXPECT_EQ(control.address(), expected.address);
-        const auto* fader = dynamic_cast<const VTVerticalFader*>(&control);
-        if (expected.fader) {
-            ASSERT_NE(fader, nullptr);
-            EXPECT_EQ(fader->currentValue(), 0.0f);
-        } else {
-            EXPECT_NE(dynamic_cast<const VTHorizontalSlider*>(&control), nullptr);
-        }
-        const auto& rect = control.rect();
-        EXPECT_EQ((std::array{rect.origin.x, rect.origin.y, rect.size.width, rect.size.height}),
-                  (std::array{expected.x, expected.y, expected.width, expected.height}));
-        EXPECT_TRUE(control.enabled());
+class GridLayoutTest : public BridgeFixture {
+protected:
+    void layerCount(std::int32_t n) { deliver(messageBytes("/stagevue/layerNumber", {intArg(n)})); }
+    // Nothing sent now or over the next ticks, so no fade started either.
+    void expectNoReaction() {
+        EXPECT_TRUE(collect().empty());
+        EXPECT_TRUE(ticksFor(100ms).empty());
     }
-}
+};
 
-TEST_F(GridLayoutTest, RowsOneToSevenHaveExactlyOneControlPerCellAndRowZeroAndBeyondNone) {
-    for (std::uint32_t y = 0; y <= 8; ++y) {
-        for (std::uint32_t x = 0; x <= 8; ++x) {
-            int covering = 0;
-            for (const auto& control : controller->controls())
-                covering += control->containsCell(x, y) ? 1 : 0;
-            EXPECT_EQ(covering, (x < 8 && y >= 1 && y < 8) ? 1 : 0) << x << "," << y;
+TEST_F(GridLayoutTest, PressOnACellDrivesItsControlAtFirstTick) {
+    const struct {
+        std::int32_t x, row;
+        const char* address;
+        float value;
+    } cases[] = {
+        {0, 4, "/stagevue/layer/opacity/4", 1.25f},
+        {1, 5, "/stagevue/layer/opacity/3", 1.25f},
+        {2, 6, "/stagevue/layer/opacity/2", 0.0f},
+        {3, 4, "/stagevue/layer/opacity/1", 1.25f},
+        {4, 5, "/stagevue/layer/media/speed/4", 1.25f},
+        {5, 6, "/stagevue/layer/media/speed/3", 0},
+        {6, 4, "/stagevue/layer/media/speed/2", 1.25f},
+        {7, 5, "/stagevue/layer/media/speed/1", 1.25f},
+        {0, 0, "/stagevue/layer/media/time/4", 0.0f},
+        {3, 1, "/stagevue/layer/media/time/3", 0.375f},
+        {5, 2, "/stagevue/layer/media/time/2", 0.625f},
+        {7, 3, "/stagevue/layer/media/time/1", 0.875f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        deliver(pressBytes(c.x, c.row, 1));
+        const auto sent = tick();
+        EXPECT_EQ(sent.values, (Values{{c.address, c.value}}));
+        EXPECT_EQ(sent.lights, c.row < 4 ? sliderRow(c.row, c.x) : faderColumn(c.x, 1, 0, 0));
+        ticksFor(2s);
+    }
+    for (std::int32_t row = 0; row < 8; ++row) {  // every cell drives one control but row 7's
+        for (std::int32_t x = 0; x < 8; ++x) {
+            deliver(pressBytes(x, row, 1));
+            EXPECT_EQ(tick().values.size(), row < 7 ? 1u : 0u) << x << "," << row;
+            ticksFor(2s);
         }
     }
 }
 
-// A press through the grid reaches each control at its address: a slider
-// answers at once, a fader at its first tick.
-class GridLayoutPressTest : public GridLayoutTest,
-                            public ::testing::WithParamInterface<std::size_t> {};
-
-TEST_P(GridLayoutPressTest, PressOnTheTopCellOfAControlDrivesItsAddress) {
-    const auto& entry = kLayout[GetParam()];
-    const auto x = static_cast<std::int32_t>(entry.x) + (entry.fader ? 0 : 2);
-    const auto monomeRow = 7 - (static_cast<std::int32_t>(entry.y + entry.height) - 1);
-    deliver(pressBytes(x, monomeRow, 1));
-    const auto sent = entry.fader ? tick() : sendPendingNow();
-    ASSERT_EQ(sent.values.size(), 1u);
-    EXPECT_EQ(sent.values[0].address, entry.address);
-    if (entry.fader) {
-        EXPECT_EQ(sent.lights, faderColumn(x, 1, 0, 0));
-    } else {
-        EXPECT_EQ(sent.lights, sliderRow(monomeRow, 2));
+TEST_F(GridLayoutTest, StateZeroIsAReleaseAndEveryOtherAPress) {
+    deliver(pressBytes(2, 5, 0));  // toward 50 at 200 ms for the full scale: 100 ms
+    const char* opacity2 = "/stagevue/layer/opacity/2";
+    EXPECT_EQ(ticksFor(200ms).values,
+              (Values{{opacity2, 12.5f}, {opacity2, 25.0f}, {opacity2, 37.5f}, {opacity2, 50.0f}}));
+    for (const std::int32_t state : {1, 2, -1, INT_MIN}) {
+        deliver(pressBytes(3, 0, state));
+        EXPECT_EQ(collect().values, kTopSliderAtThree) << state;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryControl, GridLayoutPressTest, ::testing::Range<std::size_t>(0, 12));
+TEST_F(GridLayoutTest, OtherAddressesWrongArgumentsAndCellsOffTheGridDoNothing) {
+    std::vector<Bytes> ignored;
+    for (const char* address : {"/monome/led", "/monome/pres", "/Monome/press", "/stagevuex/a",
+                                "/stagevue/monome/press", "/other/thing"})
+        ignored.push_back(messageBytes(address, {intArg(3), intArg(0), intArg(1)}));
+    ignored.push_back(messageBytes("/monome/press"));
+    ignored.push_back(messageBytes("/monome/press", {intArg(3), intArg(0)}));
+    ignored.push_back(messageBytes("/monome/press", {intArg(3), intArg(0), intArg(1), intArg(1)}));
+    for (const auto& [x, y] : {std::pair{-1, 0},
+                               {8, 0},
+                               {3, 8},
+                               {3, -1},
+                               {INT_MIN, 0},
+                               {3, INT_MIN},
+                               {3, INT_MAX},
+                               {INT_MAX, 0}})
+        ignored.push_back(pressBytes(x, y, 1));
+    Bytes emptyBundle = HJOSCDataUtilities::dataBlockFromString("#bundle");
+    const Bytes immediate = HJOSCDataUtilities::ntpTimestampForImmediate();
+    emptyBundle.insert(emptyBundle.end(), immediate.begin(), immediate.end());
+    Bytes truncated = pressBytes(3, 0, 1);
+    truncated.resize(truncated.size() - 4);
+    ignored.insert(ignored.end(),
+                   {Bytes{}, emptyBundle, truncated, Bytes{'h', 'e', 'l', 'l', 'o'}});
+    for (const Bytes& datagram : ignored) deliver(datagram);
+    expectNoReaction();
+    for (const char* address : {"/monome/press", "/monome/pressure", "/monome/press/extra"}) {
+        deliver(messageBytes(address, {intArg(3), intArg(0), intArg(1)}));
+        EXPECT_EQ(collect().values, kTopSliderAtThree) << address;
+    }
+}
+
+TEST_F(GridLayoutTest, BundleElementsAreHandledDepthFirstWhateverTheirTimeTag) {
+    const char* slider = "/stagevue/layer/media/time/4";
+    auto inner = HJOSCBundle::bundleWithTimestamp(Date{1e9});
+    inner->attachObject(*makeMessage("/monome/press", {intArg(3), intArg(0), intArg(1)}));
+    inner->attachObject(*makeMessage("/monome/press", {intArg(6), intArg(0), intArg(1)}));
+    auto outer = HJOSCBundle::bundleWithTimestamp(Date{1e9});
+    outer->attachObject(*makeMessage(slider, {floatArg(0.5f)}));
+    outer->attachObject(inner);
+    outer->attachObject(*makeMessage(slider, {floatArg(0.125f)}));
+    deliver(outer->packetizedData().value());
+    const auto sent = collect();
+    EXPECT_EQ(sent.values, (Values{{slider, 0.375f}, {slider, 0.75f}}));
+    EXPECT_EQ(sent.lights,
+              joined({sliderRow(0, 4), sliderRow(0, 3), sliderRow(0, 6), sliderRow(0, 1)}));
+}
+
+TEST_F(GridLayoutTest, TwoLayersDarkenLayersThreeAndFourAndMakeThemDeaf) {
+    layerCount(2);
+    const auto sent = collect();
+    // Opacity 4 and 3, speed 4 and 3, media time 4 and 3.
+    EXPECT_EQ(sent.lights,
+              joined({faderColumn(0, 0, 0, 0), faderColumn(1, 0, 0, 0), faderColumn(4, 0, 0, 0),
+                      faderColumn(5, 0, 0, 0), sliderRow(0, -1), sliderRow(1, -1)}));
+    EXPECT_TRUE(sent.values.empty() && sent.other.empty());
+    deliver(pressBytes(0, 4, 1));  // opacity 4
+    deliver(pressBytes(3, 0, 1));  // media time 4
+    deliver(messageBytes("/stagevue/layer/opacity/4", {floatArg(80.0f)}));
+    expectNoReaction();
+    EXPECT_EQ(faderWithAddress("/stagevue/layer/opacity/4")->currentValue(), 0.0f);
+    deliver(pressBytes(3, 3, 1));  // media time 1 still answers
+    EXPECT_EQ(collect().values, (Values{{"/stagevue/layer/media/time/1", 0.375f}}));
+}
+
+TEST_F(GridLayoutTest, LayerCountDarkensTheLayersBeyondItEveryTime) {
+    const struct {
+        std::int32_t count;
+        std::size_t lights;  // 14 for each layer darkened
+    } cases[] = {{0, 56}, {5, 0}, {3, 14}, {1, 42}, {-1, 56}, {INT_MAX, 0}, {INT_MIN, 56}};
+    for (const auto& c : cases) {
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(std::to_string(c.count) + " round " + std::to_string(round));
+            layerCount(c.count);
+            const auto sent = collect();
+            EXPECT_EQ(sent.lights.size(), c.lights) << "reappearing layers draw nothing";
+            for (const auto& light : sent.lights) EXPECT_EQ(light.state, 0);
+            deliver(pressBytes(7, 3, 1));  // media time 1: answers while a layer is
+            EXPECT_EQ(collect().values.size(), c.lights == 56 ? 0u : 1u);
+        }
+    }
+}
+
+TEST_F(GridLayoutTest, LayerNumberIsAPrefixAndItsLastArgumentCounts) {
+    deliver(messageBytes("/stagevue/layerNumberXYZ", {intArg(2)}));
+    EXPECT_EQ(collect().lights.size(), 28u);
+    deliver(messageBytes("/stagevue/layerNumber"));
+    deliver(messageBytes("/stagevue/layer/media/time/1"));
+    EXPECT_TRUE(collect().empty()) << "no argument changes nothing";
+    deliver(pressBytes(3, 0, 1));
+    EXPECT_TRUE(collect().empty()) << "layer 4 still off";
+    deliver(messageBytes("/stagevue/layerNumber", {intArg(0), intArg(4)}));
+    EXPECT_TRUE(collect().empty());
+    deliver(pressBytes(3, 0, 1));
+    EXPECT_EQ(collect().values, kTopSliderAtThree);
+    deliver(messageBytes("/stagevue/layer/media/time/2", {floatArg(0.125f), floatArg(0.5f)}));
+    EXPECT_EQ(collect().lights, sliderRow(2, 4));
+}
+
+TEST_F(GridLayoutTest, ReportsAreDrawnAndKeptButNotSentBack) {
+    deliver(messageBytes("/stagevue/layer/media/time/2", {floatArg(0.5f)}));
+    deliver(messageBytes("/stagevue/layer/media/speed/2", {floatArg(50.0f)}));
+    deliver(messageBytes("/stagevue/layer/opacity/5", {floatArg(50.0f)}));   // no such control
+    deliver(messageBytes("/stagevue/layer/opacity/1/", {floatArg(50.0f)}));  // no such control
+    deliver(messageBytes("/stagevue/layer/opacity/", {floatArg(50.0f)}));    // no such control
+    const auto sent = collect();
+    EXPECT_EQ(sent.lights, joined({sliderRow(2, 4), faderColumn(6, 1, 1, 0)}));
+    EXPECT_TRUE(sent.values.empty() && sent.other.empty());
+    EXPECT_EQ(faderWithAddress("/stagevue/layer/media/speed/2")->currentValue(), 50.0f);
+    // The argument is read by its bits whatever its type.
+    deliver(messageBytes("/stagevue/layer/media/time/2", {intArg(std::bit_cast<int>(0.25f))}));
+    EXPECT_EQ(collect().lights, sliderRow(2, 2));
+    deliver(messageBytes("/stagevue/layerNumber", {floatArg(0.0f)}));  // integer 0
+    EXPECT_EQ(collect().lights.size(), 56u);
+    deliver(messageBytes("/stagevue/layerNumber", {floatArg(2.0f)}));  // 0x40000000: all layers
+    deliver(pressBytes(3, 0, 1));
+    EXPECT_EQ(collect().values, kTopSliderAtThree);
+}
 
 }  // namespace
 }  // namespace velto::test

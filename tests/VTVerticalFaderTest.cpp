@@ -1,11 +1,10 @@
-// The vertical fader: fade profiles on the manual clock, the bar it draws, and
-// fades that start from levels far outside 0 to 100.
+// The vertical fader: when its fade ticks, the levels it sends and the bar it
+// draws, and fades that start from levels far outside 0 to 100.
 
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
-#include <cstdint>
 #include <limits>
 
 #include "support/BridgeFixture.h"
@@ -29,63 +28,55 @@ protected:
     void release(std::uint32_t row) { fader->processReleaseAtXAndY(3, row); }
     void report(float level) {
         fader->processMessageWithAddressAndValue(kAddress, level);
-        sendPendingNow();
+        collect();
+    }
+    std::vector<float> levelsFor(Duration total) {
+        std::vector<float> levels;
+        for (const auto& value : ticksFor(total).values) levels.push_back(value.value);
+        return levels;
     }
 };
 
-TEST_F(VTVerticalFaderTest, HeldPressFromZeroRisesLinearlyAndEndsExactlyOnTopAtTwoSeconds) {
+TEST_F(VTVerticalFaderTest, TicksEvery25msAndRisesLinearlyToTopAt2s) {
     press(3);
-    EXPECT_TRUE(sendPendingNow().empty()) << "nothing goes out before the first tick";
-    for (int i = 1; i <= 80; ++i) {
-        SCOPED_TRACE("tick " + std::to_string(i));
-        const auto step = tick();
-        ASSERT_EQ(step.values.size(), 1u);
-        EXPECT_NEAR(step.values[0].value, static_cast<float>(i) * 1.25f, 1e-4f);
-        const auto bar = [](float level) {
-            return faderColumn(3, 1, level >= 50 ? 1 : 0, level >= 100 ? 1 : 0);
-        };
-        EXPECT_EQ(step.lights, bar(step.values[0].value));
-        if (i == 1 || i == 20) {
-            EXPECT_EQ(step.values[0].value,
-                      static_cast<float>(i) * 1.25f);  // 1.25 and exactly 25 at 500 ms
-        }
-        EXPECT_EQ(fader->isFading(), i < 80);
+    std::vector<int> sentAt;  // milliseconds after the press
+    for (int ms = 1; ms <= 2100; ++ms) {
+        const auto step = tick(1ms);
+        if (step.values.empty()) continue;
+        sentAt.push_back(ms);
+        ASSERT_EQ(step.values.size(), 1u) << ms;
+        const float level = step.values[0].value;
+        EXPECT_NEAR(level, static_cast<float>(ms) / 20.0f, 1e-4f) << ms;
+        EXPECT_EQ(step.lights, faderColumn(3, 1, level >= 50 ? 1 : 0, level >= 100 ? 1 : 0));
     }
-    EXPECT_EQ(fader->currentValue(), 100.0f);
-    EXPECT_TRUE(ticksFor(500ms).empty()) << "no timer after the last tick";
-}
-
-TEST_F(VTVerticalFaderTest, LateTicksSendTheLevelOfTheTimeActuallyElapsed) {
-    press(3);
-    EXPECT_EQ(tick(100ms).values, sent(5.0f)) << "three ticks missed";
-    EXPECT_EQ(tick(1910ms).values, sent(100.0f))
-        << "the first tick at or after 2000 ms ends the fade";
+    ASSERT_EQ(sentAt.size(), 80u) << "a tick every 25 ms, the last at 2000 ms";
+    EXPECT_EQ(std::vector<int>(sentAt.begin(), sentAt.begin() + 3), (std::vector<int>{25, 50, 75}));
+    EXPECT_EQ(sentAt.back(), 2000);
+    EXPECT_EQ(fader->currentValue(), 100.0f) << "exactly";
+    EXPECT_FALSE(fader->isFading());
+    press(1);  // late ticks send the level of the time elapsed
+    EXPECT_EQ(tick(100ms).values, sent(95.0f)) << "three ticks missed";
+    EXPECT_EQ(tick(1910ms).values, sent(0.0f)) << "the first tick at or after 2000 ms ends it";
     EXPECT_FALSE(fader->isFading());
 }
 
-TEST_F(VTVerticalFaderTest, ReleaseFinishesTheRestTenTimesFaster) {
+TEST_F(VTVerticalFaderTest, ReleaseIsTenTimesFasterAndAPressRestartsFromTheLevel) {
     report(100.0f);
     press(1);
-    EXPECT_EQ(ticksFor(500ms).values.back().value, 75.0f);
-    release(1);  // 75 at 200 ms for 100: 150 ms
-    EXPECT_EQ(VTVerticalFader::fadeDuration(75.0f, 0.0f, 200.0f), 150.0f);
-    EXPECT_EQ(ticksFor(125ms).values.size(), 5u);
-    EXPECT_TRUE(fader->isFading());
-    EXPECT_EQ(tick().values, sent(0.0f));
-    EXPECT_FALSE(fader->isFading());
-}
-
-TEST_F(VTVerticalFaderTest, SecondPressRestartsFromTheLevelReachedWithItsOwnDuration) {
-    press(3);
-    ASSERT_EQ(ticksFor(500ms).values.back().value, 25.0f);
-    press(2);  // 25 toward 50: 500 ms
-    const auto next = tick();
-    ASSERT_EQ(next.values.size(), 1u) << "the first fade no longer ticks";
-    EXPECT_FLOAT_EQ(next.values[0].value, 26.25f);
-    const auto rest = ticksFor(475ms);
-    ASSERT_EQ(rest.values.size(), 19u);
-    EXPECT_EQ(rest.values.back().value, 50.0f);
-    EXPECT_FALSE(fader->isFading());
+    EXPECT_EQ(levelsFor(500ms).back(), 75.0f);
+    release(1);  // 75 at 200 ms for 100: 150 ms, six ticks
+    const auto released = levelsFor(150ms);
+    ASSERT_EQ(released.size(), 6u);
+    EXPECT_FLOAT_EQ(released[4], 12.5f);
+    EXPECT_EQ(released[5], 0.0f);
+    EXPECT_TRUE(ticksFor(500ms).empty()) << "no timer after the last tick";
+    press(2);  // 0 toward 50: 1000 ms
+    EXPECT_EQ(levelsFor(500ms).back(), 25.0f);
+    press(3);  // 25 toward 100: 1500 ms
+    const auto restarted = levelsFor(1500ms);
+    ASSERT_EQ(restarted.size(), 60u) << "the first fade no longer ticks";
+    EXPECT_FLOAT_EQ(restarted[0], 26.25f);
+    EXPECT_EQ(restarted.back(), 100.0f);
 }
 
 TEST_F(VTVerticalFaderTest, FadeLevelsAreTheSameBitsOnEveryTarget) {
@@ -93,83 +84,63 @@ TEST_F(VTVerticalFaderTest, FadeLevelsAreTheSameBitsOnEveryTarget) {
     // p = 0.0480769239 is 25.2740402; a fused multiply-add gives 25.2740383.
     report(21.5f);
     press(3);
-    const auto values = ticksFor(75ms).values;
-    ASSERT_EQ(values.size(), 3u);
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(values[2].value), 0x41ca313cu);
+    const auto levels = levelsFor(75ms);
+    ASSERT_EQ(levels.size(), 3u);
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(levels[2]), 0x41ca313cu);
 }
 
-TEST_F(VTVerticalFaderTest, PressOrReleaseWithinOneOfTheLevelEndsOnTheFirstTick) {
-    const struct {
-        float start;
-        std::uint32_t row;
-        float target;
-    } cases[] = {{0.0f, 1, 0.0f}, {49.5f, 2, 50.0f}, {100.9f, 3, 100.0f}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.start);
-        report(c.start);
-        press(c.row);
-        EXPECT_EQ(tick().values, sent(c.target));
-        EXPECT_FALSE(fader->isFading());
-        release(c.row);
-        EXPECT_EQ(tick().values, sent(c.target));
+TEST_F(VTVerticalFaderTest, PressWithinOneOfTheLevelEndsOnTheFirstTick) {
+    const float cases[][3] = {{0.0f, 1, 0.0f}, {49.5f, 2, 50.0f}, {100.9f, 3, 100.0f}};
+    for (const auto& [start, row, target] : cases) {
+        report(start);
+        press(static_cast<std::uint32_t>(row));
+        EXPECT_EQ(tick().values, sent(target)) << start;
+        release(static_cast<std::uint32_t>(row));
+        EXPECT_EQ(tick().values, sent(target)) << start;
         EXPECT_FALSE(fader->isFading());
     }
 }
 
-TEST_F(VTVerticalFaderTest, ReportedLevelIsStoredAndDrawnAsARisingBarWithoutBeingSentBack) {
-    const struct {
-        float level;
-        std::int32_t bottom, middle, top;
-    } cases[] = {{-1.0f, 0, 0, 0},  {0.0f, 1, 0, 0}, {49.99f, 1, 0, 0}, {50.0f, 1, 1, 0},
-                 {100.0f, 1, 1, 1}, {kInf, 1, 1, 1}, {-kInf, 0, 0, 0},  {kNaN, 0, 0, 0}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.level);
-        fader->processMessageWithAddressAndValue(kAddress, c.level);
+TEST_F(VTVerticalFaderTest, ReportIsKeptAndDrawnAsARisingBarNotSentBack) {
+    const std::pair<float, std::vector<SentLight>> cases[] = {
+        {-1.0f, faderColumn(3, 0, 0, 0)},  {0.0f, faderColumn(3, 1, 0, 0)},
+        {49.99f, faderColumn(3, 1, 0, 0)}, {50.0f, faderColumn(3, 1, 1, 0)},
+        {100.0f, faderColumn(3, 1, 1, 1)}, {kInf, faderColumn(3, 1, 1, 1)},
+        {-kInf, faderColumn(3, 0, 0, 0)},  {kNaN, faderColumn(3, 0, 0, 0)}};
+    for (const auto& [level, lights] : cases) {
+        fader->processMessageWithAddressAndValue(kAddress, level);
         const auto drawn = flush();
-        EXPECT_TRUE(drawn.values.empty());
-        EXPECT_EQ(drawn.lights, faderColumn(3, c.bottom, c.middle, c.top));
-        EXPECT_TRUE(fader->currentValue() == c.level || std::isnan(c.level));
-        EXPECT_FALSE(fader->isFading());
+        EXPECT_TRUE(drawn.values.empty()) << level;
+        EXPECT_EQ(drawn.lights, lights) << level;
+        EXPECT_TRUE(fader->currentValue() == level || std::isnan(level)) << level;
     }
 }
 
-TEST_F(VTVerticalFaderTest, FadeGoesOnFromItsOwnStartThroughReportsAndDisabling) {
+TEST_F(VTVerticalFaderTest, FadeGoesOnFromItsStartThroughReportsAndDisabling) {
     press(3);
     ticksFor(100ms);
     fader->processMessageWithAddressAndValue(kAddress, 90.0f);
     fader->setEnabled(false);
-    const auto between = sendPendingNow();
+    const auto between = collect();
     EXPECT_TRUE(between.values.empty());
     EXPECT_EQ(between.lights, joined({faderColumn(3, 1, 1, 0), faderColumn(3, 0, 0, 0)}));
-
     const auto next = tick();  // 125 ms into the fade from 0 to 100
     EXPECT_EQ(next.values, sent(6.25f));
     EXPECT_EQ(next.lights, faderColumn(3, 1, 0, 0));
-    EXPECT_EQ(ticksFor(1875ms).values.back().value, 100.0f);
-    EXPECT_FALSE(fader->isFading());
+    EXPECT_EQ(levelsFor(1875ms).back(), 100.0f);
 }
 
-// A level difference with no 32-bit integer value (a reported level that is
-// huge, infinite or not a number) takes the full-scale time and ends on the target.
-class VTVerticalFaderFarLevelTest : public VTVerticalFaderTest,
-                                    public ::testing::WithParamInterface<float> {};
-
-TEST_P(VTVerticalFaderFarLevelTest,
-       FadeFromALevelBeyondInt32TakesTheFullScaleTimeAndEndsOnTheTarget) {
-    EXPECT_EQ(VTVerticalFader::fadeDuration(GetParam(), 0.0f, 200.0f), 200.0f);
-    report(GetParam());
-    press(1);
-    ticksFor(1975ms);
-    EXPECT_TRUE(fader->isFading());
-    EXPECT_EQ(tick().values, sent(0.0f));
-    EXPECT_FALSE(fader->isFading());
-    EXPECT_TRUE(ticksFor(100ms).empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Levels, VTVerticalFaderFarLevelTest,
-                         ::testing::Values(1e12f, -1e12f, kInf, -kInf, kNaN, 2147483648.0f));
-
-TEST(VTVerticalFaderDurationTest, DurationScalesTheTimeByTheLevelDifferenceTruncatedTowardZero) {
+// A level difference with no 32-bit integer value takes the full-scale time;
+// otherwise the difference is truncated toward zero.
+TEST_F(VTVerticalFaderTest, FadeFromBeyondInt32TakesTheFullScaleTime) {
+    for (const float far : {1e12f, -1e12f, kInf, -kInf, kNaN, 2147483648.0f}) {
+        report(far);
+        release(1);
+        ticksFor(175ms);
+        EXPECT_TRUE(fader->isFading()) << far;
+        EXPECT_EQ(tick().values, sent(0.0f)) << far;
+        EXPECT_FALSE(fader->isFading());
+    }
     EXPECT_EQ(VTVerticalFader::fadeDuration(0.0f, 50.9f, 2000.0f), 1000.0f);
     EXPECT_EQ(VTVerticalFader::fadeDuration(0.0f, -50.9f, 2000.0f), 1000.0f);
     EXPECT_EQ(VTVerticalFader::fadeDuration(50.0f, 49.1f, 2000.0f), 0.0f);

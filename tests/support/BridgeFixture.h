@@ -1,25 +1,23 @@
 #pragma once
 
 // A whole bridge on a manual clock, for tests of the controller and its
-// controls. BridgeFixture's controller sends to a recorder and opens no socket;
-// UdpBridgeFixture's sends to two loopback peers that stand for the video app
-// and the grid, and listens on free ports (loopback delivery is synchronous on
-// the systems we test on; only datagrams crossing a listener's thread are
-// waited for, with a limit). The test steps the clock and reads what was sent.
+// controls: the controller sends to a recorder and opens no socket. The test
+// steps the clock and reads what was sent.
 
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "VeltoController.h"
 #include "VeltoEndpoints.h"
+#include "common/osc/HJOSCAddress.h"
 #include "common/osc/HJOSCBundle.h"
 #include "common/osc/HJOSCMessage.h"
-#include "support/UdpTestPeer.h"
 #include "ui/VTHorizontalSlider.h"
 #include "ui/VTVerticalFader.h"
 
@@ -55,41 +53,78 @@ struct Traffic {
     std::vector<std::string> other;  // any other message, as "address,types"
 
     bool empty() const { return values.empty() && lights.empty() && other.empty(); }
-    std::vector<float> valuesFor(std::string_view address) const;
-    void append(const Traffic& more);
 };
 
-std::shared_ptr<HJOSCMessage> makeMessage(std::string_view address,
-                                          std::vector<HJOSCArgument> arguments = {});
-std::shared_ptr<HJOSCBundle> makeBundle(std::vector<std::shared_ptr<HJOSCPacket>> elements,
-                                        Date timeStamp);
-Bytes encode(const HJOSCPacket& packet);
-Bytes messageBytes(std::string_view address, std::vector<HJOSCArgument> arguments = {});
-// "/monome/press" with int32 x, y (monome rows, from the top) and state.
-Bytes pressBytes(std::int32_t x, std::int32_t y, std::int32_t state);
+inline std::shared_ptr<HJOSCMessage> makeMessage(std::string_view address,
+                                                 std::vector<HJOSCArgument> arguments = {}) {
+    auto message = HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString(address));
+    for (auto& argument : arguments) message->attachArgument(std::move(argument));
+    return message;
+}
+inline Bytes messageBytes(std::string_view address, std::vector<HJOSCArgument> arguments = {}) {
+    return makeMessage(address, std::move(arguments))->packetizedData().value();
+}
 inline HJOSCArgument intArg(std::int32_t value) { return HJOSCArgument::withInt(value); }
 inline HJOSCArgument floatArg(float value) { return HJOSCArgument::withFloat(value); }
+// "/monome/press" with int32 x, y (monome rows, from the top) and state.
+inline Bytes pressBytes(std::int32_t x, std::int32_t y, std::int32_t state) {
+    return messageBytes("/monome/press", {intArg(x), intArg(y), intArg(state)});
+}
 
 // The eight lights of a slider's row (monome row), lit at `litColumn` (none if negative).
-std::vector<SentLight> sliderRow(std::int32_t monomeRow, std::int32_t litColumn);
-// The three lights of a fader in column x with origin row 1, bottom up.
-std::vector<SentLight> faderColumn(std::int32_t x, std::int32_t bottom, std::int32_t middle,
-                                   std::int32_t top);
-std::vector<SentLight> joined(std::initializer_list<std::vector<SentLight>> parts);
+inline std::vector<SentLight> sliderRow(std::int32_t monomeRow, std::int32_t litColumn) {
+    std::vector<SentLight> lights;
+    for (std::int32_t x = 0; x < 8; ++x) lights.push_back({x, monomeRow, x == litColumn ? 1 : 0});
+    return lights;
+}
+// The three lights of a fader in column x with origin row 1 (monome row 6), bottom up.
+inline std::vector<SentLight> faderColumn(std::int32_t x, std::int32_t bottom, std::int32_t middle,
+                                          std::int32_t top) {
+    return {{x, 6, bottom}, {x, 5, middle}, {x, 4, top}};
+}
+inline std::vector<SentLight> joined(std::initializer_list<std::vector<SentLight>> parts) {
+    std::vector<SentLight> lights;
+    for (const auto& part : parts) lights.insert(lights.end(), part.begin(), part.end());
+    return lights;
+}
 
-// Endpoints that keep what is sent, flattened, and the ports opened.
+// Endpoints that keep what is sent, and the calls that open and stop them as
+// "open <endpoint> <port>" and "stop <endpoint>". Listeners on a port in
+// `refused` fail.
 class RecordingEndpoints final : public VeltoEndpoints {
 public:
     void open(Endpoint endpoint, std::int32_t port) override {
-        opened.emplace_back(endpoint, port);
+        const auto i = static_cast<std::size_t>(endpoint);
+        calls.push_back("open " + std::to_string(i) + " " + std::to_string(port));
+        listening[i] = isListener(endpoint) && !refused.contains(port);
     }
-    void stopListening(Endpoint) override {}
-    bool isListening(Endpoint) const override { return true; }
-    void sendToVideoApp(HJOSCMessage message) override;
-    void sendToGrid(HJOSCMessage message) override;
+    void stopListening(Endpoint endpoint) override {
+        const auto i = static_cast<std::size_t>(endpoint);
+        calls.push_back("stop " + std::to_string(i));
+        listening[i] = false;
+    }
+    bool isListening(Endpoint endpoint) const override {
+        return listening[static_cast<std::size_t>(endpoint)];
+    }
+    void sendToVideoApp(HJOSCMessage message) override { record(message, true); }
+    void sendToGrid(HJOSCMessage message) override { record(message, false); }
+    void record(const HJOSCMessage& message, bool toVideo) {
+        const std::string address(message.address().address());
+        const auto& arguments = message.attachedObjects();
+        if (toVideo && message.typeTagString() == ",f") {
+            traffic.values.push_back({address, arguments[0].floatValue()});
+        } else if (!toVideo && address == "/monome/led" && message.typeTagString() == ",iii") {
+            traffic.lights.push_back(
+                {arguments[0].intValue(), arguments[1].intValue(), arguments[2].intValue()});
+        } else {
+            traffic.other.push_back(address + message.typeTagString());
+        }
+    }
 
     Traffic traffic;
-    std::vector<std::pair<Endpoint, std::int32_t>> opened;
+    std::vector<std::string> calls;
+    std::set<std::int32_t> refused;
+    bool listening[4] = {};
 };
 
 // Clock, run loop, settings, a recorder and a woken controller.
@@ -97,27 +132,54 @@ class BridgeFixture : public ::testing::Test {
 protected:
     ~BridgeFixture() override { controller.reset(); }  // its endpoints use the loop
 
-    void SetUp() override;
-    // Store the ports the endpoints are to use (none here).
-    virtual void storePeerPorts() {}
+    void SetUp() override {
+        wake();
+        startupTraffic = flush();
+        // The video app has answered: from here on it is greeted again only after a silence.
+        deliver(messageBytes("/stagevue/layerNumber", {intArg(4)}));
+        collect();
+    }
     // Make the controller and run its start-up.
-    void wake();
-    virtual std::unique_ptr<VeltoEndpoints> makeEndpoints();
+    void wake() {
+        auto endpoints = std::make_unique<RecordingEndpoints>();
+        recorder = endpoints.get();
+        controller = std::make_shared<VeltoController>(settings, loop, std::move(endpoints));
+        controller->awakeFromNib();
+    }
 
     // Advance the clock one flush slot, run the loop once, read the peers.
-    Traffic flush();
-    // Send what the senders hold now, without moving the clock, and read it.
-    Traffic sendPendingNow();
-    // Advance the clock by `step`, run the loop once, then send what the senders hold.
-    Traffic tick(Duration step = 25ms);
-    Traffic ticksFor(Duration total, Duration step = 25ms);
+    Traffic flush() { return tick(HJOSCSender::kFlushInterval); }
+    // Advance the clock by `step`, run the loop once, then take what was sent.
+    Traffic tick(Duration step = 25ms) {
+        clock.advance(step);
+        loop.runOnce();
+        return collect();
+    }
+    Traffic ticksFor(Duration total, Duration step = 25ms) {
+        Traffic all;
+        for (Duration passed{0}; passed < total; passed += step) {
+            const Traffic more = tick(step);
+            all.values.insert(all.values.end(), more.values.begin(), more.values.end());
+            all.lights.insert(all.lights.end(), more.lights.begin(), more.lights.end());
+            all.other.insert(all.other.end(), more.other.begin(), more.other.end());
+        }
+        return all;
+    }
     // Take what was sent so far.
-    virtual Traffic collect();
+    Traffic collect() {
+        return recorder && controller ? std::exchange(recorder->traffic, {}) : Traffic{};
+    }
 
     // Hand the datagram to the controller as a listener would.
     void deliver(const Bytes& datagram) { controller->dispatchRawPacket(datagram); }
 
-    VTVerticalFader* faderWithAddress(std::string_view address) const;
+    VTVerticalFader* faderWithAddress(std::string_view address) const {
+        for (const auto& control : controller->controls()) {
+            if (control->address() == address) return dynamic_cast<VTVerticalFader*>(control.get());
+        }
+        ADD_FAILURE() << "no control for " << address;
+        return nullptr;
+    }
 
     ManualClock clock;
     RunLoop loop{clock};
@@ -127,27 +189,8 @@ protected:
     Traffic startupTraffic;  // the first flush after start-up
 };
 
-// The bridge on UDP endpoints, for tests of the endpoints themselves.
-class UdpBridgeFixture : public BridgeFixture {
-protected:
-    // Store the peers' ports as send ports and free ports as listen ports.
-    void storePeerPorts() override;
-    std::unique_ptr<VeltoEndpoints> makeEndpoints() override { return nullptr; }
-    // Read what is waiting on the peers now.
-    Traffic collect() override;
-    static Traffic collectFrom(UdpTestPeer& peer, bool isVideoApp);
-    // Send over UDP to `port` and run the loop until the datagram was handled.
-    bool deliverOverUdp(const Bytes& datagram, std::uint16_t port);
-
-    UdpTestPeer video;
-    UdpTestPeer grid;
-    std::uint16_t stagevueListenPort = 0;
-    std::uint16_t monomeListenPort = 0;
-};
-
-// Fixtures whose SetUp stores nothing and wakes nothing.
-template <typename Fixture>
-class Unstarted : public Fixture {
+// A fixture whose SetUp wakes nothing.
+class UnstartedBridgeFixture : public BridgeFixture {
 protected:
     void SetUp() override {}
 };
