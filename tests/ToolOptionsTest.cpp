@@ -1,66 +1,93 @@
+// The command lines of velto-grid, velto-video and velto-serialosc, each parsed
+// as the tool itself parses it, shown as one line per outcome.
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "ToolOptions.h"
+#include "GridApp.h"
+#include "SerialoscOptions.h"
+#include "VideoApp.h"
 
 namespace velto::tools {
 namespace {
 
-using Action = ToolOptions::Action;
-
-const ToolOptions::Profile kGrid{8080, 8000, false, 0, 0};
-const ToolOptions::Profile kVideo{5000, 5001, true, 4, 4};
-
-ToolOptions parse(const ToolOptions::Profile& profile, std::vector<const char*> arguments) {
-    return ToolOptions::parse(profile, arguments);
+template <typename Options>
+std::string outcome(const Options& options, const std::string& values) {
+    switch (options.action) {
+        case OptionAction::error:
+            return "error: " + options.error;
+        case OptionAction::help:
+            return "help";
+        case OptionAction::version:
+            return "version";
+        default:
+            return values;
+    }
 }
 
-TEST(ToolOptionsTest, DefaultsComeFromTheToolAndValuesFollowOrComeAfterAnEqualsSign) {
-    const ToolOptions grid = parse(kGrid, {});
-    EXPECT_EQ(grid.action, Action::run);
-    EXPECT_EQ(grid.listenPort, 8080);
-    EXPECT_EQ(grid.sendPort, 8000);
-    EXPECT_FALSE(grid.plain);
-    EXPECT_EQ(parse(kVideo, {}).layers, 4);
-
-    const ToolOptions video =
-        parse(kVideo, {"--listen-port", "0", "--send-port=9001", "--plain", "--layers", "0"});
-    EXPECT_EQ(video.action, Action::run);
-    EXPECT_EQ(video.listenPort, 0) << "the system picks";
-    EXPECT_EQ(video.sendPort, 9001);
-    EXPECT_TRUE(video.plain);
-    EXPECT_EQ(video.layers, 0);
+std::string parsed(char tool, const std::vector<const char*>& arguments) {
+    if (tool == 's') {
+        const auto o = SerialoscOptions::parse(arguments);
+        return outcome(o, "serialosc " + std::to_string(o.serialoscPort) + " send " +
+                              std::to_string(o.monomeSendPort) + " listen " +
+                              std::to_string(o.monomeListenPort) + " own " +
+                              std::to_string(o.listenPort) + " device " + o.device.value_or("-"));
+    }
+    const auto o =
+        ToolOptions::parse(tool == 'g' ? GridApp::optionSpec() : VideoApp::optionSpec(), arguments);
+    return outcome(o, "listen " + std::to_string(o.listenPort) + " send " +
+                          std::to_string(o.sendPort) + " layers " + std::to_string(o.layers) +
+                          (o.plain ? " plain" : ""));
 }
 
-TEST(ToolOptionsTest, HelpAndVersionWinOverWhatFollows) {
-    EXPECT_EQ(parse(kGrid, {"--plain", "--help", "--bogus"}).action, Action::help);
-    EXPECT_EQ(parse(kGrid, {"-h"}).action, Action::help);
-    EXPECT_EQ(parse(kGrid, {"--version"}).action, Action::version);
-}
-
-TEST(ToolOptionsTest, BadCommandLineSaysWhatIsWrong) {
+TEST(ToolOptionsTest, EachToolParsesItsOwnCommandLine) {
     const struct {
-        const ToolOptions::Profile& profile;
+        char tool;  // g: velto-grid, v: velto-video, s: velto-serialosc
         std::vector<const char*> arguments;
-        std::string error;
+        std::string expected;
     } cases[] = {
-        {kGrid, {"--bogus"}, "unknown option '--bogus'"},
-        {kGrid, {"--layers", "2"}, "unknown option '--layers'"},
-        {kGrid, {"--send-port"}, "option --send-port needs a port number"},
-        {kGrid, {"--listen-port", "80a"}, "option --listen-port: '80a' is not a number"},
-        {kGrid, {"--send-port="}, "option --send-port: '' is not a number"},
-        {kGrid, {"--listen-port=65536"}, "option --listen-port: 65536 is outside 0 to 65535"},
-        {kGrid, {"--send-port", "0"}, "option --send-port: 0 is outside 1 to 65535"},
-        {kVideo, {"--layers", "5"}, "option --layers: 5 is outside 0 to 4"},
-        {kGrid, {"--plain=yes"}, "option --plain takes no value"},
+        {'g', {}, "listen 8080 send 8000 layers 0"},
+        {'v', {}, "listen 5000 send 5001 layers 4"},
+        {'v',
+         {"--listen-port", "0", "--send-port=9001", "--plain", "--layers", "0"},
+         "listen 0 send 9001 layers 0 plain"},
+        {'g', {"--plain", "--help", "--bogus"}, "help"},
+        {'g', {"-h"}, "help"},
+        {'v', {"--version"}, "version"},
+        {'g', {"--layers", "2"}, "error: unknown option '--layers'"},
+        {'g', {"--send-port"}, "error: option --send-port needs a port number"},
+        {'g', {"--listen-port", "80a"}, "error: option --listen-port: '80a' is not a number"},
+        {'g', {"--send-port="}, "error: option --send-port: '' is not a number"},
+        {'v', {"--listen-port=65536"}, "error: option --listen-port: 65536 is outside 0 to 65535"},
+        {'g', {"--send-port", "0"}, "error: option --send-port: 0 is outside 1 to 65535"},
+        {'v', {"--layers", "5"}, "error: option --layers: 5 is outside 0 to 4"},
+        {'g', {"--plain=yes"}, "error: option --plain takes no value"},
+        {'s', {}, "serialosc 12002 send 8080 listen 8000 own 0 device -"},
+        {'s',
+         {"--serialosc-port", "13000", "--monome-send-port=9080", "--monome-listen-port", "9000",
+          "--listen-port", "9500", "--device", "m1000123"},
+         "serialosc 13000 send 9080 listen 9000 own 9500 device m1000123"},
+        {'s', {"--version"}, "version"},
+        {'s', {"--listen-port", "8080", "-h"}, "help"},
+        {'s', {"--listen-port", "x", "--help"}, "error: option --listen-port: 'x' is not a number"},
+        {'s', {"--bogus"}, "error: unknown option '--bogus'"},
+        {'s', {"--serialosc-port"}, "error: option --serialosc-port needs a port number"},
+        {'s',
+         {"--monome-listen-port", "0"},
+         "error: option --monome-listen-port: 0 is outside 1 to 65535"},
+        {'s', {"--listen-port=0"}, "serialosc 12002 send 8080 listen 8000 own 0 device -"},
+        {'s',
+         {"--device="},
+         "error: option --device needs the id of a grid (as serialosc lists it)"},
+        {'s',
+         {"--listen-port", "8080"},
+         "error: --listen-port and --monome-send-port are both 8080: they need different ports"},
     };
-    for (const auto& bad : cases) {
-        SCOPED_TRACE(bad.error);
-        const ToolOptions options = parse(bad.profile, bad.arguments);
-        EXPECT_EQ(options.action, Action::error);
-        EXPECT_EQ(options.error, bad.error);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected);
+        EXPECT_EQ(parsed(c.tool, c.arguments), c.expected);
     }
 }
 
