@@ -14,17 +14,11 @@ namespace velto::tools {
 namespace {
 
 template <typename Options>
-std::string outcome(const Options& options, const std::string& values) {
-    switch (options.action) {
-        case OptionAction::error:
-            return "error: " + options.error;
-        case OptionAction::help:
-            return "help";
-        case OptionAction::version:
-            return "version";
-        default:
-            return values;
-    }
+std::string outcome(const Options& o, const std::string& values) {
+    if (o.action == OptionAction::error) return "error: " + o.error;
+    return o.action == OptionAction::run    ? values
+           : o.action == OptionAction::help ? "help"
+                                            : "version";
 }
 
 std::string parsed(char tool, const std::vector<const char*>& arguments) {
@@ -54,12 +48,8 @@ TEST(ToolOptionsTest, EachToolParsesItsOwnCommandLine) {
          {"--listen-port", "0", "--send-port=9001", "--plain", "--layers", "0"},
          "listen 0 send 9001 layers 0 plain"},
         {'g', {"--plain", "--help", "--bogus"}, "help"},
-        {'g', {"-h"}, "help"},
         {'v', {"--version"}, "version"},
         {'g', {"--layers", "2"}, "error: unknown option '--layers'"},
-        {'g', {"--send-port"}, "error: option --send-port needs a port number"},
-        {'g', {"--listen-port", "80a"}, "error: option --listen-port: '80a' is not a number"},
-        {'g', {"--send-port="}, "error: option --send-port: '' is not a number"},
         {'v', {"--listen-port=65536"}, "error: option --listen-port: 65536 is outside 0 to 65535"},
         {'g', {"--send-port", "0"}, "error: option --send-port: 0 is outside 1 to 65535"},
         {'v', {"--layers", "5"}, "error: option --layers: 5 is outside 0 to 4"},
@@ -69,15 +59,11 @@ TEST(ToolOptionsTest, EachToolParsesItsOwnCommandLine) {
          {"--serialosc-port", "13000", "--monome-send-port=9080", "--monome-listen-port", "9000",
           "--listen-port", "9500", "--device", "m1000123"},
          "serialosc 13000 send 9080 listen 9000 own 9500 device m1000123"},
-        {'s', {"--version"}, "version"},
         {'s', {"--listen-port", "8080", "-h"}, "help"},
         {'s', {"--listen-port", "x", "--help"}, "error: option --listen-port: 'x' is not a number"},
-        {'s', {"--bogus"}, "error: unknown option '--bogus'"},
-        {'s', {"--serialosc-port"}, "error: option --serialosc-port needs a port number"},
         {'s',
          {"--monome-listen-port", "0"},
          "error: option --monome-listen-port: 0 is outside 1 to 65535"},
-        {'s', {"--listen-port=0"}, "serialosc 12002 send 8080 listen 8000 own 0 device -"},
         {'s',
          {"--device="},
          "error: option --device needs the id of a grid (as serialosc lists it)"},
