@@ -16,37 +16,29 @@ std::vector<HJOSCArgument> ints(std::initializer_list<int> values) {
     return arguments;
 }
 
-TEST(GridStateTest, LedSetsOneCellOnTheGridAndEveryMessageIsCountedAndShownEscaped) {
+TEST(GridStateTest, LedLightsOneCellOfTheGridAndEveryMessageIsCountedAndShownEscaped) {
     GridState grid;
     const Instant t0 = ManualClock().now();
-    const std::vector<std::pair<std::string, std::vector<HJOSCArgument>>> others{
-        {"/monome/led", ints({8, 0, 1})},
-        {"/monome/led", ints({0, -1, 1})},
-        {"/monome/led", ints({1, 1})},
-        {"/monome/led", ints({1, 1, 1, 1})},
-        {"/monome/led/x", ints({1, 1, 1})},
-        {"/monome/press", ints({1, 1, 1})},
-        {"/monome/led",
-         {HJOSCArgument::withInt(1), HJOSCArgument::withString("a"), HJOSCArgument::withInt(1)}}};
-    for (const auto& [address, arguments] : others)
-        EXPECT_FALSE(grid.receiveMessage(address, arguments, t0)) << grid.lastMessage();
-    EXPECT_EQ(grid.litCount(), 0u);
-
+    for (const auto& arguments :
+         {ints({8, 0, 1}),
+          ints({0, -1, 1}),
+          ints({1, 1}),
+          ints({1, 1, 1, 1}),
+          {HJOSCArgument::withString("1"), HJOSCArgument::withInt(1), HJOSCArgument::withInt(1)}})
+        EXPECT_FALSE(grid.receiveMessage("/monome/led", arguments, t0)) << grid.lastMessage();
+    EXPECT_FALSE(grid.receiveMessage("/monome/press", ints({1, 1, 1}), t0));
     const auto lit = grid.receiveMessage("/monome/led", ints({3, 7, 2}), t0 + milliseconds(500));
-    ASSERT_TRUE(lit);
-    EXPECT_TRUE(lit->cell == (GridCell{3, 7}) && lit->lit && lit->changed);
+    EXPECT_TRUE(lit && lit->cell == (GridCell{3, 7}) && lit->lit && lit->changed);
     EXPECT_FALSE(
         grid.receiveMessage("/monome/led", ints({3, 7, -1}), t0 + milliseconds(500))->changed);
-    EXPECT_TRUE(grid.isLit({3, 7}));
     const std::vector<HJOSCArgument> floats{HJOSCArgument::withFloat(2.9f),
                                             HJOSCArgument::withFloat(5), HJOSCArgument::withInt(1)};
     EXPECT_EQ(grid.receiveMessage("/monome/led", floats, t0 + milliseconds(500))->cell,
               (GridCell{2, 5}));
     EXPECT_EQ(grid.litCount(), 2u);
-
     grid.receiveMessage("/o\nther", {HJOSCArgument::withString("h\x1bi")}, t0 + milliseconds(999));
     EXPECT_EQ(grid.lastMessage(), "/o\\nther \"h\\x1bi\"");
-    EXPECT_EQ(grid.receivedCount(), others.size() + 4);
+    EXPECT_EQ(grid.receivedCount(), 10u);
     EXPECT_EQ(grid.messagesPerSecond(t0 + milliseconds(1000)), 4u);
 }
 
@@ -56,7 +48,6 @@ TEST(GridStateTest, CellIsPressedOnceAndReleasedOnceByKeysOrMouse) {
     EXPECT_EQ(grid.press({3, 4}), std::nullopt);
     EXPECT_EQ(grid.release({3, 4}), (GridPress{{3, 4}, 0}));
     EXPECT_EQ(grid.release({3, 4}), std::nullopt);
-    EXPECT_EQ(grid.press({8, 0}), std::nullopt);
     grid.moveCursor(2, 9);
     EXPECT_EQ(grid.toggleAtCursor(), (GridPress{{2, 7}, 1}));
     EXPECT_EQ(grid.tapAtCursor(), (std::vector<GridPress>{{{2, 7}, 0}}));

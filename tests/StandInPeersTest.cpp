@@ -36,28 +36,6 @@ using Lights = std::map<std::pair<int, int>, bool>;
 
 constexpr auto kLimit = 20000ms;
 
-// Each light as the grid's "led X Y on|off" lines after the last line that
-// holds `since` (all of them for none) leave it; none when no line holds it.
-std::optional<Lights> lightsFrom(const Lines& lines, std::string_view since = {}) {
-    auto from = lines.begin();
-    if (!since.empty()) {
-        const auto last = std::find_if(lines.rbegin(), lines.rend(), [&](const auto& line) {
-            return line.text.find(since) != std::string::npos;
-        });
-        if (last == lines.rend()) return std::nullopt;
-        from = last.base();
-    }
-    Lights lights;
-    for (; from != lines.end(); ++from) {
-        std::istringstream words(from->text);
-        std::string word, state;
-        int x = 0, y = 0;
-        if ((words >> word) && word == "led" && (words >> x >> y >> state))
-            lights[{x, y}] = state == "on";
-    }
-    return lights;
-}
-
 class StandInPeers : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -109,13 +87,26 @@ protected:
     bool send(const std::string& name, const std::string& command) {
         return pipes_.at(name)->send(command);
     }
-    // Waits until the grid shows these lights (after the last line with `since`).
+    // Waits until the grid's "led X Y on|off" lines after the last line that
+    // holds `since` (all of them for none) leave these lights.
     bool shows(const Lights& expected, std::string_view since = {}) {
         return processes_.at("grid")->waitForLines(
             [&](const Lines& lines) {
-                const auto shown = lightsFrom(lines, since);
-                return shown && std::all_of(expected.begin(), expected.end(), [&](const auto& l) {
-                           return shown->contains(l.first) && shown->at(l.first) == l.second;
+                Lights shown;
+                bool seen = since.empty();
+                for (const auto& line : lines) {
+                    if (!since.empty() && line.text.find(since) != std::string::npos) {
+                        seen = true;
+                        shown.clear();
+                    }
+                    std::istringstream words(line.text);
+                    std::string word, state;
+                    int x = 0, y = 0;
+                    if ((words >> word) && word == "led" && (words >> x >> y >> state))
+                        shown[{x, y}] = state == "on";
+                }
+                return seen && std::all_of(expected.begin(), expected.end(), [&](const auto& l) {
+                           return shown.contains(l.first) && shown.at(l.first) == l.second;
                        });
             },
             kLimit);
@@ -198,37 +189,26 @@ TEST(StandInCommandLine, ToolsExitWithTheirStatusAndSayWhy) {
     UdpSocket taken = UdpSocket::open(error);
     ASSERT_EQ(taken.bindAny(0), 0);
     const std::string busy = std::to_string(taken.localPort());
+    const std::string grid = VELTO_GRID_EXECUTABLE, video = VELTO_VIDEO_EXECUTABLE,
+                      adapter = VELTO_SERIALOSC_EXECUTABLE;
     const struct {
         std::vector<std::string> argv;
         int exitCode;
         std::string fragment;  // on standard output for 0, else standard error
     } cases[] = {
         // Standard input from /dev/null: they quit at once at the end of their input.
-        {{VELTO_GRID_EXECUTABLE, "--plain", "--listen-port", "0", "--send-port", busy},
-         0,
-         "grid ready"},
-        {{VELTO_VIDEO_EXECUTABLE, "--plain", "--listen-port", "0", "--send-port", busy},
-         0,
-         "video ready"},
-        {{VELTO_GRID_EXECUTABLE, "--help"}, 0, "Usage: velto-grid"},
-        {{VELTO_VIDEO_EXECUTABLE, "--help"}, 0, "Usage: velto-video"},
-        {{VELTO_SERIALOSC_EXECUTABLE, "--help"}, 0, "Usage: velto-serialosc"},
-        {{VELTO_GRID_EXECUTABLE, "--bogus"}, 2, "velto-grid: unknown option '--bogus'"},
-        {{VELTO_VIDEO_EXECUTABLE, "--layers", "9"},
-         2,
-         "velto-video: option --layers: 9 is outside 0 to 4"},
-        {{VELTO_SERIALOSC_EXECUTABLE, "--serialosc-port", "x"},
-         2,
-         "velto-serialosc: option --serialosc-port: 'x'"},
-        {{VELTO_GRID_EXECUTABLE, "--serialosc", "--serialosc-port", "70000"},
-         2,
-         "70000 is outside 0 to 65535"},
-        {{VELTO_GRID_EXECUTABLE, "--plain", "--listen-port", busy},
+        {{grid, "--plain", "--listen-port", "0", "--send-port", busy}, 0, "grid ready"},
+        {{video, "--plain", "--listen-port", "0", "--send-port", busy}, 0, "video ready"},
+        {{grid, "--help"}, 0, "Usage: velto-grid"},
+        {{adapter, "--help"}, 0, "Usage: velto-serialosc"},
+        {{grid, "--bogus"}, 2, "velto-grid: unknown option '--bogus'"},
+        {{video, "--layers", "9"}, 2, "velto-video: option --layers: 9 is outside 0 to 4"},
+        {{adapter, "--serialosc-port", "x"}, 2, "velto-serialosc: option --serialosc-port: 'x'"},
+        {{grid, "--serialosc", "--serialosc-port", "70000"}, 2, "70000 is outside 0 to 65535"},
+        {{grid, "--plain", "--listen-port", busy},
          1,
-         "cannot listen on UDP port " + busy + ": Address already in use"},
-        {{VELTO_SERIALOSC_EXECUTABLE, "--monome-send-port", busy},
-         1,
-         "cannot listen on UDP port " + busy},
+         "UDP port " + busy + ": Address already in use"},
+        {{adapter, "--monome-send-port", busy}, 1, "cannot listen on UDP port " + busy},
     };
     for (const auto& command : cases) {
         SCOPED_TRACE(command.fragment);
