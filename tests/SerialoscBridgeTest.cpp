@@ -164,7 +164,6 @@ TEST_F(SerialoscBridgeTest, NamedGridWaitedForArcsNeverTaken) {
                    "(it reports m1 (monome 64))"),
               1u);
     EXPECT_EQ(from(message("/serialosc/add", {"m3", "monome 128", 5003})), Lines{kNotify});
-    take(named.tick());
     EXPECT_EQ(said("serialosc reports grid m3 (monome 128), not m2"), 1u);
     EXPECT_EQ(from(device("m2", 5002)), configuration(5002));
 }
@@ -193,8 +192,7 @@ TEST_F(SerialoscBridgeTest, BigBundleSplitIntoDatagramsOf8192BytesAtMost) {
     std::size_t sent = 0;
     for (const auto& outgoing : bridge_.processVeltoPacket(*bundle(lights, 7.0)).packets) {
         const HJOSCBundle* part = outgoing.packet->asBundle();
-        ASSERT_TRUE(part);
-        EXPECT_EQ(part->timeStamp(), Date{7.0});
+        ASSERT_TRUE(part && part->timeStamp() == Date{7.0});
         EXPECT_LE(part->packetizedData()->size(), 8192u);
         sent += part->attachedObjects().size();
     }
