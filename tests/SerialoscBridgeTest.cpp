@@ -1,6 +1,6 @@
 // The serialosc adapter's bridge, without sockets: what goes out, and where,
 // for what comes in. Outgoing packets are compared as text, one line per
-// packet: "serialosc /serialosc/list 127.0.0.1 4000", "device@5000
+// packet: "serialosc /serialosc/list \"127.0.0.1\" 4000", "device@5000
 // /monome/grid/led/set 1 2 1", "velto [/monome/press 0 0 1, /monome/press 0 0 0]"
 // (a bundle).
 
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "OscPeer.h"
 #include "SerialoscBridge.h"
 #include "common/osc/HJOSCBundle.h"
 #include "common/osc/HJOSCMessage.h"
@@ -48,12 +49,9 @@ std::shared_ptr<HJOSCBundle> bundle(std::vector<Packet> messages, double time = 
 }
 
 std::string text(const HJOSCPacket& packet) {
-    if (const HJOSCMessage* m = packet.asMessage()) {
-        std::string line(m->address().address());
-        for (const HJOSCArgument& a : m->attachedObjects())
-            line += ' ' + (a.type() == 's' ? a.stringValue() : std::to_string(a.intValue()));
-        return line;
-    }
+    if (const HJOSCMessage* m = packet.asMessage())
+        return OscPeer::describe(m->address().address(),
+                                 {m->attachedObjects().begin(), m->attachedObjects().end()});
     std::string line = "[";
     for (const auto& element : packet.asBundle()->attachedObjects())
         line += (line.size() > 1 ? ", " : "") + text(*element);
@@ -67,14 +65,14 @@ std::string map(const std::string& rows, int port = kGridPort,
 
 const std::string kOff = "0 0 0 0 0 0 0 0";
 const std::string kDark = map(kOff);
-const std::string kList = "serialosc /serialosc/list 127.0.0.1 4000";
-const std::string kNotify = "serialosc /serialosc/notify 127.0.0.1 4000";
+const std::string kList = "serialosc /serialosc/list \"127.0.0.1\" 4000";
+const std::string kNotify = "serialosc /serialosc/notify \"127.0.0.1\" 4000";
 
 // Pointing the grid at us, with `also` before or after.
 Lines configuration(int port, Lines before = {}, Lines after = {}) {
     const std::string to = "device@" + std::to_string(port) + " ";
-    before.insert(before.end(), {to + "/sys/host 127.0.0.1", to + "/sys/port 4000",
-                                 to + "/sys/info 127.0.0.1 4000"});
+    before.insert(before.end(), {to + "/sys/host \"127.0.0.1\"", to + "/sys/port 4000",
+                                 to + "/sys/info \"127.0.0.1\" 4000"});
     before.insert(before.end(), after.begin(), after.end());
     return before;
 }

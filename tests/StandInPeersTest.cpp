@@ -15,7 +15,6 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,7 +31,6 @@ using namespace std::chrono_literals;
 using test::ChildProcess;
 using test::ExitStatus;
 using Lines = std::vector<ChildProcess::Line>;
-using Lights = std::map<std::pair<int, int>, bool>;
 
 constexpr auto kLimit = 20000ms;
 
@@ -87,27 +85,23 @@ protected:
     bool send(const std::string& name, const std::string& command) {
         return pipes_.at(name)->send(command);
     }
-    // Waits until the grid's "led X Y on|off" lines after the last line that
-    // holds `since` (all of them for none) leave these lights.
-    bool shows(const Lights& expected, std::string_view since = {}) {
+    // Waits until the grid's last "led X Y on|off" line for each light, after
+    // the last line that holds `since` (or from its start), is the one given.
+    bool shows(const std::vector<std::string>& expected, std::string_view since = {}) {
+        const auto light = [](const std::string& line) { return line.substr(0, line.rfind(' ')); };
         return processes_.at("grid")->waitForLines(
             [&](const Lines& lines) {
-                Lights shown;
+                std::map<std::string, std::string> shown;  // "led X Y": its last line
                 bool seen = since.empty();
                 for (const auto& line : lines) {
                     if (!since.empty() && line.text.find(since) != std::string::npos) {
                         seen = true;
                         shown.clear();
                     }
-                    std::istringstream words(line.text);
-                    std::string word, state;
-                    int x = 0, y = 0;
-                    if ((words >> word) && word == "led" && (words >> x >> y >> state))
-                        shown[{x, y}] = state == "on";
+                    if (line.text.starts_with("led ")) shown[light(line.text)] = line.text;
                 }
-                return seen && std::all_of(expected.begin(), expected.end(), [&](const auto& l) {
-                           return shown.contains(l.first) && shown.at(l.first) == l.second;
-                       });
+                return seen && std::all_of(expected.begin(), expected.end(),
+                                           [&](const auto& l) { return shown[light(l)] == l; });
             },
             kLimit);
     }
@@ -129,18 +123,18 @@ TEST_F(StandInPeers, GridPressesMoveTheVideoAndItsStateShowsOnTheGrid) {
     startVelto();
     ASSERT_TRUE(video.waitForOutput("reported layers 4 and every value (ping)", kLimit));
     // Fully opaque at full speed: the fader rows (4 to 6 as the grid counts them) light.
-    ASSERT_TRUE(shows({{{0, 4}, true}, {{7, 6}, true}}));
+    ASSERT_TRUE(shows({"led 0 4 on", "led 7 6 on"}));
     // Column 4 of row 1 is layer 3's slider, at its middle.
     ASSERT_TRUE(send("grid", "tap 4 1"));
     EXPECT_TRUE(video.waitForOutput("time 3 0.5", kLimit));
     // Row 6, column 0: the bottom cell of layer 4's opacity fader, faded down to 0.
     ASSERT_TRUE(send("grid", "tap 0 6"));
     EXPECT_TRUE(video.waitForOutput("opacity 4 0", kLimit));
-    EXPECT_TRUE(shows({{{0, 6}, true}, {{0, 5}, false}, {{0, 4}, false}}));
+    EXPECT_TRUE(shows({"led 0 6 on", "led 0 5 off", "led 0 4 off"}));
 
     // Layers gone from the video app are dark on the grid once Velto is told.
     ASSERT_TRUE(send("video", "layers 0"));
-    EXPECT_TRUE(shows({{{0, 6}, false}, {{7, 6}, false}, {{7, 4}, false}}));
+    EXPECT_TRUE(shows({"led 0 6 off", "led 7 6 off", "led 7 4 off"}));
 }
 
 TEST_F(StandInPeers, SerialoscGridIsRedrawnAfterReplugsAndASerialoscRestart) {
@@ -154,7 +148,7 @@ TEST_F(StandInPeers, SerialoscGridIsRedrawnAfterReplugsAndASerialoscRestart) {
     ASSERT_TRUE(adapter.waitForOutput("grid velto-grid ready", kLimit));
     // Row 1 as the grid counts it is the slider of layer 3: one lit cell.
     ASSERT_TRUE(send("grid", "tap 4 1"));
-    ASSERT_TRUE(shows({{{4, 1}, true}}));
+    ASSERT_TRUE(shows({"led 4 1 on"}));
 
     // A grid starts dark: only the adapter's redraw lights it again, with
     // what Velto showed while it was away.
@@ -165,7 +159,7 @@ TEST_F(StandInPeers, SerialoscGridIsRedrawnAfterReplugsAndASerialoscRestart) {
         test::sendLoopbackDatagram(static_cast<std::uint16_t>(std::stoi(ports_[3])),
                                    {reinterpret_cast<const char*>(press.data()), press.size()}));
     ASSERT_TRUE(send("grid", "replug"));
-    EXPECT_TRUE(shows({{{4, 1}, false}, {{6, 1}, true}}, "plugged in on port"));
+    EXPECT_TRUE(shows({"led 4 1 off", "led 6 1 on"}, "plugged in on port"));
 
     // Quitting stops serialosc too; the new one knows nothing of the adapter
     // and serves the grid elsewhere.
@@ -173,12 +167,12 @@ TEST_F(StandInPeers, SerialoscGridIsRedrawnAfterReplugsAndASerialoscRestart) {
     ASSERT_EQ(processes_.at("grid")->waitForExit(kLimit), ExitStatus::exitedWith(0));
     ASSERT_TRUE(adapter.waitForOutput("serialosc went away", kLimit));
     startSerialoscGrid();
-    EXPECT_TRUE(shows({{{6, 1}, true}}));
+    EXPECT_TRUE(shows({"led 6 1 on"}));
     EXPECT_TRUE(adapter.waitForOutput("serialosc is back", kLimit));
     ASSERT_TRUE(send("grid", "unplug"));
     ASSERT_TRUE(adapter.waitForOutput("grid velto-grid is gone", kLimit));
     ASSERT_TRUE(send("grid", "replug"));
-    EXPECT_TRUE(shows({{{6, 1}, true}}, "plugged in on port"));
+    EXPECT_TRUE(shows({"led 6 1 on"}, "plugged in on port"));
 
     ASSERT_TRUE(adapter.sendSignal(SIGINT));
     EXPECT_EQ(adapter.waitForExit(kLimit), ExitStatus::exitedWith(0));

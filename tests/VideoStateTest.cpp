@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "OscPeer.h"
 #include "VideoState.h"
 
 namespace velto::tools {
@@ -13,12 +14,7 @@ namespace {
 // Reports as text, for comparing lists: "/stagevue/layerNumber 4".
 std::vector<std::string> texts(const std::vector<VideoReport>& reports) {
     std::vector<std::string> lines;
-    for (const VideoReport& r : reports) {
-        std::ostringstream line;
-        line << r.address << ' ';
-        r.value.type() == 'i' ? line << r.value.intValue() : line << r.value.floatValue();
-        lines.push_back(line.str());
-    }
+    for (const VideoReport& r : reports) lines.push_back(OscPeer::describe(r.address, {r.value}));
     return lines;
 }
 
