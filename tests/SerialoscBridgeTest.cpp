@@ -134,13 +134,11 @@ protected:
 
 TEST_F(SerialoscBridgeTest, TicksAskAgainUntilAnswered) {
     EXPECT_EQ(take(bridge_.start()), Lines{kList});
-    EXPECT_EQ(tick(), Lines{kList});
-    EXPECT_EQ(tick(), Lines{kList});
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(tick(), Lines{kList});
     EXPECT_EQ(said("no grid yet; waiting for serialosc to report one"), 1u);
     // serialosc came late, and is asked for notifications once it is there; arcs are no grids.
     EXPECT_EQ(fromGrid(message("/serialosc/device", {"a1", "monome arc 4", 5001})), Lines{kNotify});
     EXPECT_EQ(fromGrid(device("m1", kGridPort)), configuration(kGridPort));
-    EXPECT_EQ(bridge_.state(), Bridge::State::configuring);
     // No prefix yet: the grid may not have heard us.
     EXPECT_EQ(tick(), configuration(kGridPort, {}, {kList}));
     EXPECT_EQ(fromGrid(infoReply()), Lines{kDark});
@@ -150,7 +148,7 @@ TEST_F(SerialoscBridgeTest, TicksAskAgainUntilAnswered) {
     EXPECT_EQ(fromGrid(device("m1", kGridPort)), Lines{});
 }
 
-TEST_F(SerialoscBridgeTest, NamedGridWaitedForArcsNeverTaken) {
+TEST_F(SerialoscBridgeTest, NamedGridWaitedForWithOthersNamed) {
     Bridge named{Bridge::Config{4000, std::string("m2"), 12002}};
     auto from = [&](const Packet& packet) {
         return take(named.processGridPacket(*packet, kSerialosc));
