@@ -182,7 +182,7 @@ TEST_F(SerialoscBridgeTest, KeysAndLightsOfTopLeft8x8Pass) {
         Lines{"device@5000 [/monome/grid/led/set 7 1 1, /monome/grid/led/set 0 1 0]"});
 }
 
-TEST_F(SerialoscBridgeTest, BigBundleSplitIntoDatagramsOf8192BytesAtMost) {
+TEST_F(SerialoscBridgeTest, BigBundleSplitInto8192ByteParts) {
     ASSERT_NO_FATAL_FAILURE(startReady());
     const std::vector<Packet> lights(500, message("/monome/led", {1, 2, 1}));
     std::size_t sent = 0;

@@ -110,7 +110,7 @@ protected:
     std::map<std::string, std::unique_ptr<ChildProcess>> processes_;
 };
 
-TEST_F(StandInPeers, GridPressesMoveTheVideoAndItsStateShowsOnTheGrid) {
+TEST_F(StandInPeers, GridMovesVideoAndVideoShowsOnGrid) {
     start("grid",
           {VELTO_GRID_EXECUTABLE, "--plain", "--listen-port", ports_[2], "--send-port", ports_[3]},
           "velto-grid ready");
@@ -135,7 +135,7 @@ TEST_F(StandInPeers, GridPressesMoveTheVideoAndItsStateShowsOnTheGrid) {
     EXPECT_TRUE(shows({"led 0 6 off", "led 7 6 off", "led 7 4 off"}));
 }
 
-TEST_F(StandInPeers, SerialoscGridIsRedrawnAfterReplugsAndASerialoscRestart) {
+TEST_F(StandInPeers, SerialoscGridRedrawnAfterReplugAndRestart) {
     startVelto();
     startSerialoscGrid();
     ChildProcess& adapter =

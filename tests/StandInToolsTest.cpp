@@ -26,7 +26,7 @@ std::vector<HJOSCArgument> ints(std::initializer_list<int> values) {
     return arguments;
 }
 
-TEST(GridStateTest, LedLightsOneCellOfTheGridAndEveryMessageIsCountedAndShownEscaped) {
+TEST(GridStateTest, LedLightsOneCellAndMessagesShowEscaped) {
     GridState grid;
     const Instant t0 = ManualClock().now();
     for (const auto& arguments :
@@ -51,7 +51,7 @@ TEST(GridStateTest, LedLightsOneCellOfTheGridAndEveryMessageIsCountedAndShownEsc
     EXPECT_EQ(grid.messagesPerSecond(t0 + milliseconds(1000)), 4u);
 }
 
-TEST(GridStateTest, CellIsPressedOnceAndReleasedOnceByKeysOrMouse) {
+TEST(GridStateTest, CellPressedOnceAndReleasedOnce) {
     GridState grid;
     EXPECT_EQ(grid.press({3, 4}), (GridPress{{3, 4}, 1}));
     EXPECT_EQ(grid.press({3, 4}), std::nullopt);
@@ -76,7 +76,7 @@ std::vector<std::string> texts(const std::vector<VideoReport>& reports) {
 
 HJOSCArgument f(float value) { return HJOSCArgument::withFloat(value); }
 
-TEST(VideoStateTest, ValuesOfExistingLayersAreHeldWithinTheirRangesAndReported) {
+TEST(VideoStateTest, ValuesHeldInRangeAndReported) {
     const struct {
         std::string address;
         std::vector<HJOSCArgument> arguments;
@@ -116,7 +116,7 @@ TEST(VideoStateTest, ValuesOfExistingLayersAreHeldWithinTheirRangesAndReported) 
               std::vector<std::string>{"/stagevue/layerNumber 0"});
 }
 
-TEST(VideoStateTest, PositionAdvancesWithItsLayersSpeedAndWrapsAtOneWhilePlaying) {
+TEST(VideoStateTest, PositionAdvancesAndWrapsWhilePlaying) {
     VideoState video(3);
     video.receiveMessage("/stagevue/layer/media/speed/1", {f(50)});
     video.receiveMessage("/stagevue/layer/media/time/3", {f(0.875f)});
