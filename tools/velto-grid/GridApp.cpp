@@ -21,10 +21,6 @@ std::string pressText(const GridPress& press) {
 
 }  // namespace
 
-ToolOptions::Profile GridApp::optionSpec() {
-    return {kDefaultListenPort, kDefaultSendPort, false, 0, 0};
-}
-
 std::string GridApp::usage() {
     return "Usage: velto-grid [--listen-port N] [--send-port N] [--plain]\n"
            "       velto-grid --serialosc [--serialosc-port N] [--plain]\n"

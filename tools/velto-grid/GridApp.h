@@ -24,7 +24,10 @@ public:
     static constexpr std::int32_t kDefaultListenPort = 8080;  // Velto's "monomeSendPort"
     static constexpr std::int32_t kDefaultSendPort = 8000;    // Velto's "monomeListenPort"
 
-    static ToolOptions::Profile optionSpec();
+    // In the header, so that the tests parse with the tool's own profile.
+    static ToolOptions::Profile optionSpec() {
+        return {kDefaultListenPort, kDefaultSendPort, false, 0, 0};
+    }
     static std::string usage();
     // The whole program: options, running, exit status (0 quit, 1 failure, 2 bad options).
     static int main(int argc, const char* const* argv);

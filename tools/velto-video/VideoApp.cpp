@@ -34,11 +34,6 @@ const char* kindName(VideoEvent::Kind kind) {
 
 }  // namespace
 
-ToolOptions::Profile VideoApp::optionSpec() {
-    return {kDefaultListenPort, kDefaultSendPort, true, VideoState::kMaxLayers,
-            VideoState::kMaxLayers};
-}
-
 std::string VideoApp::usage() {
     return "Usage: velto-video [--listen-port N] [--send-port N] [--layers N] [--plain]\n"
            "A simulated video-playback app, standing in for the real one: four layers with\n"

@@ -22,7 +22,11 @@ public:
     // Positions are reported this often while playing.
     static constexpr Duration kReportInterval = std::chrono::milliseconds(100);
 
-    static ToolOptions::Profile optionSpec();
+    // In the header, so that the tests parse with the tool's own profile.
+    static ToolOptions::Profile optionSpec() {
+        return {kDefaultListenPort, kDefaultSendPort, true, VideoState::kMaxLayers,
+                VideoState::kMaxLayers};
+    }
     static std::string usage();
     // The whole program: options, running, exit status (0 quit, 1 failure, 2 bad options).
     static int main(int argc, const char* const* argv);
