@@ -98,14 +98,8 @@ VeltoProcess::~VeltoProcess() {
     fs::remove_all(directory_, ignored);
 }
 
-bool VeltoProcess::waitForPortLines(std::size_t count, std::chrono::milliseconds limit) const {
-    return process_->waitForLines(
-        [count](const auto& lines) { return countLines(lines, "; video app: send ") >= count; },
-        limit);
-}
-
 bool VeltoProcess::waitUntilStarted(std::chrono::milliseconds limit) {
-    return waitForPortLines(1, limit) &&
+    return process_->waitForOutput("; video app: send ", limit) &&
            video_->waitFor(
                [](const Recording& recording) {
                    return std::find(recording.otherAddresses.begin(),

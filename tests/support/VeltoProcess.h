@@ -59,9 +59,6 @@ public:
     PeerRecorder& grid() { return *grid_; }
     const VeltoPorts& ports() const { return ports_; }
 
-    // Waits for `count` lines saying which ports velto uses: one at the start,
-    // one after each SIGHUP that reloads.
-    bool waitForPortLines(std::size_t count, std::chrono::milliseconds limit) const;
     // Started, and its greeting ("/stagevue/ping") has reached the video peer:
     // from then on velto waits for input and nothing else.
     bool waitUntilStarted(std::chrono::milliseconds limit);
