@@ -84,7 +84,7 @@ TEST(VeltoProcessTest, SighupMovesThePortsAndAHangUpQuits) {
     ::close(master);  // the window closes: the kernel hangs the terminal up
     EXPECT_EQ(velto.process().waitForExit(kLimit), ExitStatus::exitedWith(0))
         << velto.process().transcript();
-    EXPECT_TRUE(velto.process().waitForOutput("terminal hung up: quitting", 0ms));
+    EXPECT_TRUE(velto.process().waitForOutput("terminal hung up: quitting", kLimit));
 }
 
 TEST(VeltoProcessTest, VerboseLogsEveryMessageWithItsPort) {
@@ -164,6 +164,14 @@ TEST(VeltoProcessTest, FloodLeavesItUpAnsweringWithBoundedMemory) {
         text(std::string_view("/b\0\0,b\0\0\0\0\0\x64\0\0\0\0", 16)),       // blob size lies
         text("#bun")};
     const Bytes report = test::floatDatagram("/stagevue/layer/media/time/2", 0.25f);
+    // A bundle of 1,800 layer counts, 2 and 4 in turn: much work for the main
+    // thread, little for the receive thread, which must not queue without end.
+    Bytes fanOut = text(std::string_view("#bundle\0\0\0\0\0\0\0\0\1", 16));
+    for (int i = 0; i < 1800; ++i) {
+        const Bytes count = test::intDatagram("/stagevue/layerNumber", 2 + 2 * (i % 2));
+        fanOut.insert(fanOut.end(), {0, 0, 0, static_cast<std::uint8_t>(count.size())});
+        fanOut.insert(fanOut.end(), count.begin(), count.end());
+    }
     std::vector<Bytes> presses;  // on layer 1's slider
     for (int x = 0; x < 7; ++x) presses.push_back(test::pressDatagram(x, 3, 1));
     // Warm up, so that "before" holds what any first use allocates.
@@ -175,6 +183,7 @@ TEST(VeltoProcessTest, FloodLeavesItUpAnsweringWithBoundedMemory) {
     std::vector<test::ProcessStats> rounds;
     for (std::int32_t round = 0; round < 2; ++round) {
         SCOPED_TRACE("round " + std::to_string(round + 1));
+        for (int i = 0; i < 300; ++i) velto.sendToStagevue(fanOut);
         for (std::size_t i = 0; i < 100'000; ++i) {  // one in eight to the video app's port
             if (i % 8 == 7) {
                 velto.sendToStagevue(i % 16 == 15 ? junk[i % junk.size()] : report);
