@@ -12,14 +12,11 @@
 namespace velto::test {
 
 CommandPipe::CommandPipe(std::filesystem::path path) : path_(std::move(path)) {
-    if (::mkfifo(path_.c_str(), 0600) != 0)
-        throw std::runtime_error("mkfifo failed for " + path_.string());
-    reader_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    writer_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
-    if (reader_ < 0 || writer_ < 0) {
+    if (::mkfifo(path_.c_str(), 0600) != 0 ||
+        (reader_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0 ||
+        (writer_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC)) < 0) {
         if (reader_ >= 0) ::close(reader_);
-        if (writer_ >= 0) ::close(writer_);
-        throw std::runtime_error("cannot open " + path_.string());
+        throw std::runtime_error("cannot make the pipe " + path_.string());
     }
 }
 

@@ -3,7 +3,6 @@
 #include <sys/socket.h>
 
 #include <stdexcept>
-#include <utility>
 
 #include "common/osc/HJOSCBundle.h"
 #include "common/osc/HJOSCDecoder.h"
@@ -12,26 +11,7 @@
 
 namespace velto::test {
 
-namespace {
-
-constexpr std::uint32_t kLoopbackAddress = 0x7F000001;
-
-void flatten(Recording& recording, const HJOSCPacket& packet, Recording::TimePoint arrived) {
-    for (const HJOSCMessage& message : HJOSCBundle::messagesOf(packet)) {
-        const std::string address(message.address().address());
-        const auto& arguments = message.attachedObjects();
-        if (arguments.size() == 1 && arguments[0].type() == 'f') {
-            recording.values.push_back({address, arguments[0].floatValue(), arrived});
-        } else if (address == "/monome/led" && message.typeTagString() == ",iii") {
-            recording.lights.push_back({arguments[0].intValue(), arguments[1].intValue(),
-                                        arguments[2].intValue(), arrived});
-        } else {
-            recording.otherAddresses.push_back(address);
-        }
-    }
-}
-
-}  // namespace
+using Clock = std::chrono::steady_clock;
 
 std::vector<Recording::Value> Recording::valuesFor(const std::string& address) const {
     std::vector<Value> found;
@@ -44,26 +24,20 @@ std::vector<Recording::Value> Recording::valuesFor(const std::string& address) c
 PeerRecorder::PeerRecorder(std::uint16_t port, Keep keep) : keep_(keep) {
     int error = 0;
     socket_ = UdpSocket::open(error);
-    if (!socket_.isValid() || socket_.bindAny(port) != 0) {
+    if (!socket_.isValid() || socket_.bindAny(port) != 0)
         throw std::runtime_error("peer: cannot bind UDP port " + std::to_string(port));
-    }
     port_ = socket_.localPort();
-    // A flood answered by velto arrives in bursts of 8 KB bundles: give the
-    // socket room so that the peer, not velto, is never what loses them. The
-    // forcing variant (Linux) needs privileges; the plain one is capped by
-    // Linux, while macOS refuses a size above its kern.ipc.maxsockbuf: halve
-    // until it is taken.
-    const int bytes = 8 << 20;
+    // Room for a flood's answers, so that the peer is never what loses them.
+    // Forcing the size needs privileges (Linux); macOS refuses a size above its
+    // kern.ipc.maxsockbuf: halve until it is taken.
+    const int fd = socket_.descriptor();
+    int size = 8 << 20;
 #ifdef SO_RCVBUFFORCE
-    if (::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
 #endif
-    {
-        for (int size = bytes; size >= (64 << 10); size /= 2) {
-            if (::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size) == 0)
-                break;
-        }
-    }
-    lastArrival_ = Recording::TimePoint::clock::now();
+        while (size >= (64 << 10) && ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size))
+            size /= 2;
+    lastArrival_ = Clock::now();
     receiver_ = std::make_unique<DatagramReceiver>(
         socket_, [this](ByteView datagram) { record(datagram); }, [](const std::string&) {});
 }
@@ -74,18 +48,22 @@ PeerRecorder::~PeerRecorder() {
 }
 
 void PeerRecorder::record(ByteView datagram) {
-    const auto arrived = Recording::TimePoint::clock::now();
-    std::shared_ptr<HJOSCPacket> packet;
-    if (keep_ == Keep::everything) packet = HJOSCDecoder::decodeData(datagram);
+    const auto arrived = Clock::now();
+    const auto packet = keep_ == Keep::everything ? HJOSCDecoder::decodeData(datagram) : nullptr;
     {
         const std::lock_guard lock(mutex_);
-        ++recording_.datagrams;
         lastArrival_ = arrived;
-        if (keep_ == Keep::everything) {
-            if (packet) {
-                flatten(recording_, *packet, arrived);
+        for (const HJOSCMessage& message :
+             packet ? HJOSCBundle::messagesOf(*packet) : std::span<const HJOSCMessage>{}) {
+            const std::string address(message.address().address());
+            const auto& arguments = message.attachedObjects();
+            if (arguments.size() == 1 && arguments[0].type() == 'f') {
+                recording_.values.push_back({address, arguments[0].floatValue(), arrived});
+            } else if (address == "/monome/led" && message.typeTagString() == ",iii") {
+                recording_.lights.push_back(
+                    {arguments[0].intValue(), arguments[1].intValue(), arguments[2].intValue()});
             } else {
-                ++recording_.undecodable;
+                recording_.otherAddresses.push_back(address);
             }
         }
     }
@@ -95,11 +73,6 @@ void PeerRecorder::record(ByteView datagram) {
 Recording PeerRecorder::snapshot() const {
     const std::lock_guard lock(mutex_);
     return recording_;
-}
-
-std::size_t PeerRecorder::datagramCount() const {
-    const std::lock_guard lock(mutex_);
-    return recording_.datagrams;
 }
 
 void PeerRecorder::clear() {
@@ -115,19 +88,14 @@ bool PeerRecorder::waitFor(const std::function<bool(const Recording&)>& predicat
 
 bool PeerRecorder::waitForQuiet(std::chrono::milliseconds quiet,
                                 std::chrono::milliseconds limit) const {
-    const auto deadline = Recording::TimePoint::clock::now() + limit;
+    const auto deadline = Clock::now() + limit;
     std::unique_lock lock(mutex_);
     for (;;) {
-        const auto now = Recording::TimePoint::clock::now();
-        const auto quietUntil = lastArrival_ + quiet;
-        if (now >= quietUntil) return true;
+        const auto now = Clock::now();
+        if (now >= lastArrival_ + quiet) return true;
         if (now >= deadline) return false;
-        changed_.wait_until(lock, std::min(quietUntil, deadline));
+        changed_.wait_until(lock, std::min(lastArrival_ + quiet, deadline));
     }
-}
-
-bool PeerRecorder::sendTo(std::uint16_t port, ByteView datagram) {
-    return socket_.sendTo(datagram, Ipv4Endpoint{kLoopbackAddress, port}) == 0;
 }
 
 }  // namespace velto::test

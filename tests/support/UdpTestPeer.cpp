@@ -11,22 +11,17 @@ namespace velto::test {
 UdpTestPeer::UdpTestPeer() {
     int error = 0;
     socket_ = UdpSocket::open(error);
-    if (!socket_.isValid() || socket_.bindAny(0) != 0) {
+    if (!socket_.isValid() || socket_.bindAny(0) != 0)
         throw std::runtime_error("test peer: cannot bind a UDP socket");
-    }
     port_ = socket_.localPort();
 }
 
 std::optional<Bytes> UdpTestPeer::receive(std::chrono::milliseconds limit) {
     pollfd ready{socket_.descriptor(), POLLIN, 0};
-    if (::poll(&ready, 1, static_cast<int>(limit.count())) != 1) {
-        return std::nullopt;
-    }
     Bytes buffer(65536);
+    if (::poll(&ready, 1, static_cast<int>(limit.count())) != 1) return std::nullopt;
     const ssize_t got = ::recv(socket_.descriptor(), buffer.data(), buffer.size(), 0);
-    if (got < 0) {
-        return std::nullopt;
-    }
+    if (got < 0) return std::nullopt;
     buffer.resize(static_cast<std::size_t>(got));
     return buffer;
 }
@@ -40,29 +35,29 @@ std::uint16_t freePort() {
     return probe.port();
 }
 
-bool runLoopUntil(RunLoop& loop, const std::function<bool()>& condition,
-                  std::chrono::milliseconds limit) {
+namespace {
+
+bool until(const std::function<bool()>& condition, std::chrono::milliseconds limit,
+           const std::function<void()>& step) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        if (!loop.runOnce()) {
-            std::this_thread::yield();
-        }
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        step();
     }
     return true;
 }
 
+}  // namespace
+
+bool runLoopUntil(RunLoop& loop, const std::function<bool()>& condition,
+                  std::chrono::milliseconds limit) {
+    return until(condition, limit, [&] {
+        if (!loop.runOnce()) std::this_thread::yield();
+    });
+}
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::yield();
-    }
-    return true;
+    return until(condition, limit, [] { std::this_thread::yield(); });
 }
 
 }  // namespace velto::test

@@ -3,11 +3,11 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
-#include <utility>
 
 #include "common/osc/HJOSCAddress.h"
 #include "common/osc/HJOSCArgument.h"
@@ -20,10 +20,6 @@ namespace velto::test {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-
-constexpr std::uint32_t kLoopbackAddress = 0x7F000001;
-constexpr const char* kPortLineFragment = "; video app: send ";
 
 Bytes encodeMessage(const std::string& address, std::vector<HJOSCArgument> arguments) {
     auto message = HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString(address));
@@ -33,41 +29,16 @@ Bytes encodeMessage(const std::string& address, std::vector<HJOSCArgument> argum
     return bytes;
 }
 
-fs::path makeTemporaryDirectory() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        (base != nullptr && *base != '\0' ? std::string(base) : std::string("/tmp")) +
-        "/velto-test-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::system_error(errno, std::generic_category(), "mkdtemp");
-    }
-    return pattern;
-}
-
 std::string portLine(const VeltoPorts& ports) {
     return "; video app: send " + std::to_string(ports.stagevueSend) + ", listen " +
            std::to_string(ports.stagevueListen) + "; grid: send " +
            std::to_string(ports.monomeSend) + ", listen " + std::to_string(ports.monomeListen);
 }
 
-std::vector<std::string> commandLine(const std::string& executable, const fs::path& settings,
-                                     const std::vector<std::string>& extra,
-                                     std::vector<std::string> argv) {
-    if (kAddressSanitizer) {
-        // ASan keeps freed memory in a quarantine of 256 MB by default, which a
-        // flood fills; a small one keeps the resident size meaningful. Leak
-        // checking and the other options stay as the caller's environment says.
-        const char* inherited = std::getenv("ASAN_OPTIONS");
-        argv.push_back("env");
-        argv.push_back(std::string("ASAN_OPTIONS=") +
-                       (inherited != nullptr ? std::string(inherited) + ":" : "") +
-                       "quarantine_size_mb=4");
-    }
-    argv.push_back(executable);
-    argv.push_back("--settings");
-    argv.push_back(settings.string());
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    return argv;
+std::size_t countLines(const std::vector<ChildProcess::Line>& lines, const std::string& fragment) {
+    std::size_t count = 0;
+    for (const auto& line : lines) count += line.text.find(fragment) != std::string::npos;
+    return count;
 }
 
 }  // namespace
@@ -85,25 +56,35 @@ Bytes intDatagram(const std::string& address, std::int32_t value) {
     return encodeMessage(address, {HJOSCArgument::withInt(value)});
 }
 
-VeltoProcess::VeltoProcess(const std::string& executable) : VeltoProcess(executable, Options{}) {}
-
-VeltoProcess::VeltoProcess(const std::string& executable, Options options)
-    : directory_(makeTemporaryDirectory()), settingsPath_(directory_ / "settings") {
+VeltoProcess::VeltoProcess(const std::string& executable, Options options) {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/velto-test-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    directory_ = pattern;
     try {
-        video_ = std::make_unique<PeerRecorder>(0, options.countOnlyVideo
-                                                       ? PeerRecorder::Keep::countOnly
-                                                       : PeerRecorder::Keep::everything);
+        video_ = std::make_unique<PeerRecorder>();
         grid_ = std::make_unique<PeerRecorder>(0, options.countOnlyGrid
                                                       ? PeerRecorder::Keep::countOnly
                                                       : PeerRecorder::Keep::everything);
-        const auto listenPorts = freeLoopbackUdpPorts(2);
-        ports_ = VeltoPorts{video_->port(), listenPorts[0], grid_->port(), listenPorts[1]};
+        const auto listen = freeLoopbackUdpPorts(2);
+        ports_ = VeltoPorts{video_->port(), listen[0], grid_->port(), listen[1]};
         int error = 0;
         out_ = UdpSocket::open(error);
         if (!out_.isValid()) throw std::runtime_error("cannot open a UDP socket");
         writeSettings(ports_);
-        process_ = std::make_unique<ChildProcess>(
-            commandLine(executable, settingsPath_, options.extraArguments, options.launcher));
+        std::vector<std::string> argv = options.launcher;
+        if (kAddressSanitizer) {
+            // ASan's default quarantine of 256 MB fills in a flood; a small one
+            // keeps the resident size meaningful. Other options stay as given.
+            const char* inherited = std::getenv("ASAN_OPTIONS");
+            argv.insert(argv.end(), {"env", std::string("ASAN_OPTIONS=") +
+                                                (inherited ? std::string(inherited) + ":" : "") +
+                                                "quarantine_size_mb=4"});
+        }
+        argv.insert(argv.end(), {executable, "--settings", (directory_ / "settings").string()});
+        argv.insert(argv.end(), options.extraArguments.begin(), options.extraArguments.end());
+        process_ = std::make_unique<ChildProcess>(argv);
     } catch (...) {
         std::error_code ignored;
         fs::remove_all(directory_, ignored);
@@ -117,75 +98,43 @@ VeltoProcess::~VeltoProcess() {
     fs::remove_all(directory_, ignored);
 }
 
-std::size_t VeltoProcess::portLineCount() const {
-    std::size_t count = 0;
-    for (const auto& line : process_->lines()) {
-        if (line.text.find(kPortLineFragment) != std::string::npos) ++count;
-    }
-    return count;
-}
-
-bool VeltoProcess::waitForPortLines(std::size_t count, std::chrono::milliseconds limit) const {
-    return process_->waitForLines(
-        [count](const std::vector<ChildProcess::Line>& lines) {
-            std::size_t seen = 0;
-            for (const auto& line : lines) {
-                if (line.text.find(kPortLineFragment) != std::string::npos) ++seen;
-            }
-            return seen >= count;
-        },
-        limit);
-}
-
 bool VeltoProcess::waitUntilStarted(std::chrono::milliseconds limit) {
-    if (!waitForPortLines(1, limit)) return false;
-    return video_->waitFor(
-        [](const Recording& recording) {
-            for (const auto& address : recording.otherAddresses) {
-                if (address == "/stagevue/ping") return true;
-            }
-            return false;
-        },
-        limit);
+    return process_->waitForOutput("; video app: send ", limit) &&
+           video_->waitFor(
+               [](const Recording& recording) {
+                   return std::find(recording.otherAddresses.begin(),
+                                    recording.otherAddresses.end(),
+                                    "/stagevue/ping") != recording.otherAddresses.end();
+               },
+               limit);
 }
 
 void VeltoProcess::writeSettings(const VeltoPorts& ports) {
-    const fs::path temporary = settingsPath_.string() + ".new";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << "stagevueSendPort = " << ports.stagevueSend << "\n"
-            << "stagevueListenPort = " << ports.stagevueListen << "\n"
-            << "monomeSendPort = " << ports.monomeSend << "\n"
-            << "monomeListenPort = " << ports.monomeListen << "\n";
-        if (!out) throw std::runtime_error("cannot write " + temporary.string());
-    }
-    fs::rename(temporary, settingsPath_);
+    const fs::path settings = directory_ / "settings";
+    const fs::path temporary = directory_ / "settings.new";
+    std::ofstream(temporary) << "stagevueSendPort = " << ports.stagevueSend << "\n"
+                             << "stagevueListenPort = " << ports.stagevueListen << "\n"
+                             << "monomeSendPort = " << ports.monomeSend << "\n"
+                             << "monomeListenPort = " << ports.monomeListen << "\n";
+    fs::rename(temporary, settings);
 }
 
 bool VeltoProcess::reloadWithPorts(const VeltoPorts& ports, std::chrono::milliseconds limit) {
-    const std::size_t before = portLineCount();
+    const std::size_t before = countLines(process_->lines(), portLine(ports));
     writeSettings(ports);
     ports_ = ports;
-    if (!process_->sendSignal(SIGHUP)) return false;
-    const std::string expected = portLine(ports);
-    return process_->waitForLines(
-        [&](const std::vector<ChildProcess::Line>& lines) {
-            std::size_t seen = 0;
-            for (const auto& line : lines) {
-                if (line.text.find(kPortLineFragment) == std::string::npos) continue;
-                if (++seen > before && line.text.find(expected) != std::string::npos) return true;
-            }
-            return false;
-        },
-        limit);
+    return process_->sendSignal(SIGHUP) &&
+           process_->waitForLines(
+               [&](const auto& lines) { return countLines(lines, portLine(ports)) > before; },
+               limit);
 }
 
 bool VeltoProcess::sendToMonome(ByteView datagram) {
-    return out_.sendTo(datagram, Ipv4Endpoint{kLoopbackAddress, ports_.monomeListen}) == 0;
+    return out_.sendTo(datagram, Ipv4Endpoint{0x7F000001, ports_.monomeListen}) == 0;
 }
 
 bool VeltoProcess::sendToStagevue(ByteView datagram) {
-    return out_.sendTo(datagram, Ipv4Endpoint{kLoopbackAddress, ports_.stagevueListen}) == 0;
+    return out_.sendTo(datagram, Ipv4Endpoint{0x7F000001, ports_.stagevueListen}) == 0;
 }
 
 std::optional<ExitStatus> VeltoProcess::terminate(std::chrono::milliseconds limit) {

@@ -1,10 +1,9 @@
 #pragma once
 
 // A velto executable running on loopback with its settings in a temporary
-// directory of its own: its two peers are PeerRecorders bound to ports that the
-// system picked (so the send ports can't be taken by anyone else), and its
-// listen ports were free a moment before the start. Used by the hardening
-// tests and the benchmark tools.
+// directory of its own: its two peers are PeerRecorders on ports that the
+// system picked, its listen ports were free a moment before the start. Used by
+// the whole-process tests and the benchmark tools.
 //
 // Under AddressSanitizer the child gets a small allocator quarantine, so that
 // its resident memory says how much it keeps, not how much ASan holds back.
@@ -30,7 +29,6 @@ struct VeltoPorts {
     std::uint16_t stagevueListen = 0;
     std::uint16_t monomeSend = 0;
     std::uint16_t monomeListen = 0;
-    friend bool operator==(const VeltoPorts&, const VeltoPorts&) = default;
 };
 
 // "/monome/press" with int32 x, y (the grid's rows, from the top) and state.
@@ -45,13 +43,11 @@ public:
     struct Options {
         std::vector<std::string> extraArguments{};  // e.g. "--verbose"
         std::vector<std::string> launcher{};        // runs velto's command line, e.g. "setsid"
-        // For floods: the peers only count datagrams instead of decoding them.
-        bool countOnlyVideo = false;
-        bool countOnlyGrid = false;
+        bool countOnlyGrid = false;  // for floods: the grid peer only counts datagrams
     };
 
     // Starts the executable. Throws std::runtime_error when it can't.
-    explicit VeltoProcess(const std::string& executable);
+    explicit VeltoProcess(const std::string& executable) : VeltoProcess(executable, Options{}) {}
     VeltoProcess(const std::string& executable, Options options);
     ~VeltoProcess();  // kills velto if still running, removes the directory
     VeltoProcess(const VeltoProcess&) = delete;
@@ -62,21 +58,13 @@ public:
     PeerRecorder& video() { return *video_; }
     PeerRecorder& grid() { return *grid_; }
     const VeltoPorts& ports() const { return ports_; }
-    const std::filesystem::path& settingsPath() const { return settingsPath_; }
 
-    // Lines that velto printed to say which ports it uses: one at the start,
-    // one after each SIGHUP.
-    std::size_t portLineCount() const;
-    bool waitForPortLines(std::size_t count, std::chrono::milliseconds limit) const;
     // Started, and its greeting ("/stagevue/ping") has reached the video peer:
     // from then on velto waits for input and nothing else.
     bool waitUntilStarted(std::chrono::milliseconds limit);
-
-    // Rewrites the settings file (atomically, as an editor would) with these ports.
-    void writeSettings(const VeltoPorts& ports);
-    // writeSettings, then SIGHUP, then waits for velto's line with the new
-    // ports. The peers stay; send ports that change must be served by the
-    // caller. False when velto did not confirm within the limit.
+    // Rewrites the settings file with these ports (atomically, as an editor
+    // would), sends SIGHUP and waits for velto's line with them. Send ports
+    // that change must be served by the caller.
     bool reloadWithPorts(const VeltoPorts& ports, std::chrono::milliseconds limit);
 
     // Sends to one of velto's listen ports from a socket of the test's own.
@@ -84,13 +72,13 @@ public:
     bool sendToStagevue(ByteView datagram);
 
     std::optional<ProcessStats> stats() const { return readProcessStats(pid()); }
-
     // SIGTERM and wait; the exit status, or none at the limit.
     std::optional<ExitStatus> terminate(std::chrono::milliseconds limit);
 
 private:
+    void writeSettings(const VeltoPorts& ports);
+
     std::filesystem::path directory_;
-    std::filesystem::path settingsPath_;
     std::unique_ptr<PeerRecorder> video_;
     std::unique_ptr<PeerRecorder> grid_;
     VeltoPorts ports_;
