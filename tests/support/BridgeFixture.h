@@ -134,7 +134,7 @@ protected:
 
     void SetUp() override {
         wake();
-        startupTraffic = flush();
+        flush();
         // The video app has answered: from here on it is greeted again only after a silence.
         deliver(messageBytes("/stagevue/layerNumber", {intArg(4)}));
         collect();
@@ -155,15 +155,13 @@ protected:
         loop.runOnce();
         return collect();
     }
+    // Step the clock by `step` until `total` has passed, and take all that was sent.
     Traffic ticksFor(Duration total, Duration step = 25ms) {
-        Traffic all;
         for (Duration passed{0}; passed < total; passed += step) {
-            const Traffic more = tick(step);
-            all.values.insert(all.values.end(), more.values.begin(), more.values.end());
-            all.lights.insert(all.lights.end(), more.lights.begin(), more.lights.end());
-            all.other.insert(all.other.end(), more.other.begin(), more.other.end());
+            clock.advance(step);
+            loop.runOnce();
         }
-        return all;
+        return collect();
     }
     // Take what was sent so far.
     Traffic collect() {
@@ -186,7 +184,6 @@ protected:
     MemorySettingsStore settings;
     RecordingEndpoints* recorder = nullptr;  // the controller's, while it lives
     std::shared_ptr<VeltoController> controller;
-    Traffic startupTraffic;  // the first flush after start-up
 };
 
 // A fixture whose SetUp wakes nothing.
