@@ -7,6 +7,7 @@
 
 #include <bit>
 #include <climits>
+#include <limits>
 #include <vector>
 
 #include "common/osc/HJOSCDataUtilities.h"
@@ -90,6 +91,7 @@ TEST_F(GridLayoutTest, OtherAddressesWrongArgumentsAndCellsOffTheGridDoNothing) 
     const Bytes immediate = HJOSCDataUtilities::ntpTimestampForImmediate();
     emptyBundle.insert(emptyBundle.end(), immediate.begin(), immediate.end());
     ignored.push_back(emptyBundle);
+    ignored.push_back(pressBytes(3, 0, 0));  // a slider takes no release
     for (const Bytes& datagram : ignored) deliver(datagram);
     expectNoReaction();
     for (const char* address : {"/monome/press", "/monome/pressure", "/monome/press/extra"}) {
@@ -158,6 +160,15 @@ TEST_F(GridLayoutTest, LayerCountDarkensTheLayersBeyondItEveryTime) {
 }
 
 TEST_F(GridLayoutTest, ReportsAreDrawnAndKeptButNotSentBack) {
+    // A slider lights the cell at 8 times the value, rounded down; none outside 0 to 1.
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    const std::pair<float, std::int32_t> cases[] = {
+        {0.0f, 0},  {0.1249f, 0}, {0.125f, 1}, {0.999f, 7},
+        {1.0f, -1}, {-0.1f, -1},  {kInf, -1},  {std::numeric_limits<float>::quiet_NaN(), -1}};
+    for (const auto& [value, litColumn] : cases) {
+        deliver(messageBytes("/stagevue/layer/media/time/2", {floatArg(value)}));
+        EXPECT_EQ(collect().lights, sliderRow(2, litColumn)) << value;
+    }
     // Of several arguments the last counts.
     deliver(messageBytes("/stagevue/layer/media/time/2", {floatArg(0.125f), floatArg(0.5f)}));
     deliver(messageBytes("/stagevue/layer/media/speed/2", {floatArg(50.0f)}));
