@@ -156,8 +156,13 @@ TEST_F(StandInPeers, SerialoscGridRedrawnAfterReplugAndRestart) {
     ASSERT_TRUE(
         test::sendLoopbackDatagram(static_cast<std::uint16_t>(std::stoi(ports_[3])),
                                    {reinterpret_cast<const char*>(press.data()), press.size()}));
+    // A key pressed while unplugged never went down: no release follows it.
+    ASSERT_TRUE(send("grid", "press 2 1"));
+    ASSERT_TRUE(processes_.at("grid")->waitForOutput("not sent: the grid is unplugged", kLimit));
     ASSERT_TRUE(send("grid", "replug"));
     EXPECT_TRUE(shows({"led 4 1 off", "led 6 1 on"}, "plugged in on port"));
+    ASSERT_TRUE(send("grid", "release 2 1"));
+    EXPECT_TRUE(processes_.at("grid")->waitForOutput("release 2 1: the cell is not held", kLimit));
 
     // Quitting stops serialosc too; the new one knows nothing of the adapter
     // and serves the grid elsewhere.

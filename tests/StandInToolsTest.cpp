@@ -10,6 +10,7 @@
 
 #include "GridApp.h"
 #include "GridState.h"
+#include "GridView.h"
 #include "OscPeer.h"
 #include "SerialoscOptions.h"
 #include "VideoApp.h"
@@ -65,6 +66,14 @@ TEST(GridStateTest, CellPressedOnceAndReleasedOnce) {
     grid.mousePress({2, 7});
     EXPECT_EQ(grid.toggleAtCursor(), (GridPress{{2, 7}, 0}));
     EXPECT_EQ(grid.mouseRelease(), std::nullopt);
+}
+
+TEST(GridViewTest, TooSmallTerminalToldTheSizeNeeded) {
+    EXPECT_TRUE(GridView::tooSmallNotice(80, 17).empty());
+    EXPECT_EQ(GridView::tooSmallNotice(79, 40),
+              (std::vector<std::string>{"velto-grid needs", "a terminal of", "80x17 or more;",
+                                        "this one is", "79x40."}));
+    EXPECT_FALSE(GridView::tooSmallNotice(80, 16).empty());
 }
 
 // Reports as text, for comparing lists: "/stagevue/layerNumber 4".
