@@ -77,11 +77,6 @@ Lines configuration(int port, Lines before = {}, Lines after = {}) {
     return before;
 }
 
-std::string set(int x, int y, int state, int port = kGridPort) {
-    return "device@" + std::to_string(port) + " /monome/grid/led/set " + std::to_string(x) + " " +
-           std::to_string(y) + " " + std::to_string(state);
-}
-
 class SerialoscBridgeTest : public ::testing::Test {
 protected:
     Lines take(Bridge::Output output) {
@@ -167,7 +162,7 @@ TEST_F(SerialoscBridgeTest, KeysAndLightsOfTopLeft8x8Pass) {
     ASSERT_NO_FATAL_FAILURE(startReady(16));
     EXPECT_EQ(said("16x16 (Velto uses the top-left 8x8)"), 1u);
     EXPECT_EQ(fromGrid(message("/monome/grid/key", {7, 6, 1})), Lines{"velto /monome/press 7 6 1"});
-    EXPECT_EQ(light(2, 5, 1), Lines{set(2, 5, 1)});
+    EXPECT_EQ(light(2, 5, 1), Lines{"device@5000 /monome/grid/led/set 2 5 1"});
     EXPECT_EQ(fromGrid(bundle({message("/monome/grid/key", {0, 7, 1}), message("/sys/id", {"m1"}),
                                message("/monome/grid/key", {8, 7, 1}),
                                message("/monome/grid/key", {0, 7, 0})})),
@@ -182,7 +177,7 @@ TEST_F(SerialoscBridgeTest, KeysAndLightsOfTopLeft8x8Pass) {
     EXPECT_EQ(fromGrid(message("/sys/disconnect")), Lines{});
     EXPECT_EQ(light(1, 0, 1), Lines{});
     EXPECT_EQ(fromGrid(message("/sys/connect")), Lines{map("2 128 0 0 0 4 0 0")});
-    EXPECT_EQ(light(1, 0, 0), Lines{set(1, 0, 0)});
+    EXPECT_EQ(light(1, 0, 0), Lines{"device@5000 /monome/grid/led/set 1 0 0"});
     // A connect while ready redraws too: the grid may have been reset behind our back.
     EXPECT_EQ(fromGrid(message("/sys/connect")), Lines{map("0 128 0 0 0 4 0 0")});
 }
@@ -218,7 +213,7 @@ TEST_P(SerialoscReplug, RedrawnOnNewPort) {
         EXPECT_EQ(light(1, 7, 1), Lines{});
         EXPECT_EQ(fromGrid(message("/monome/grid/key", {0, 0, 1})), Lines{});
     } else {
-        EXPECT_EQ(light(1, 7, 1), Lines{set(1, 7, 1)});
+        EXPECT_EQ(light(1, 7, 1), Lines{"device@5000 /monome/grid/led/set 1 7 1"});
     }
     if (onlyIds) {
         EXPECT_EQ(fromGrid(message("/serialosc/add", {"m1"})), (Lines{kList, kNotify}));
@@ -229,7 +224,7 @@ TEST_P(SerialoscReplug, RedrawnOnNewPort) {
                   configuration(newPort, {}, {kNotify}));
     }
     EXPECT_EQ(fromGrid(infoReply()), Lines{map("128 0 0 0 0 0 0 2", newPort)});
-    EXPECT_EQ(light(2, 2, 1), Lines{set(2, 2, 1, newPort)});
+    EXPECT_EQ(light(2, 2, 1), Lines{"device@5050 /monome/grid/led/set 2 2 1"});
     EXPECT_EQ(fromGrid(message("/monome/grid/key", {0, 0, 1})), Lines{"velto /monome/press 0 0 1"});
 }
 
