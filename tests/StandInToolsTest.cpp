@@ -10,6 +10,7 @@
 
 #include "GridApp.h"
 #include "GridState.h"
+#include "GridView.h"
 #include "OscPeer.h"
 #include "SerialoscOptions.h"
 #include "VideoApp.h"
@@ -26,7 +27,7 @@ std::vector<HJOSCArgument> ints(std::initializer_list<int> values) {
     return arguments;
 }
 
-TEST(GridStateTest, LedLightsOneCellAndMessagesShowEscaped) {
+TEST(GridStateTest, LightsMessagesAndPresses) {
     GridState grid;
     const Instant t0 = ManualClock().now();
     for (const auto& arguments :
@@ -49,10 +50,8 @@ TEST(GridStateTest, LedLightsOneCellAndMessagesShowEscaped) {
     EXPECT_EQ(grid.lastMessage(), "/o\\nther \"h\\x1bi\"");
     EXPECT_EQ(grid.receivedCount(), 9u);
     EXPECT_EQ(grid.messagesPerSecond(t0 + milliseconds(1000)), 4u);
-}
 
-TEST(GridStateTest, CellPressedOnceAndReleasedOnce) {
-    GridState grid;
+    // A cell is pressed once and released once.
     EXPECT_EQ(grid.press({3, 4}), (GridPress{{3, 4}, 1}));
     EXPECT_EQ(grid.press({3, 4}), std::nullopt);
     EXPECT_EQ(grid.release({3, 4}), (GridPress{{3, 4}, 0}));
@@ -65,6 +64,14 @@ TEST(GridStateTest, CellPressedOnceAndReleasedOnce) {
     grid.mousePress({2, 7});
     EXPECT_EQ(grid.toggleAtCursor(), (GridPress{{2, 7}, 0}));
     EXPECT_EQ(grid.mouseRelease(), std::nullopt);
+}
+
+TEST(GridViewTest, TooSmallTerminalToldTheSizeNeeded) {
+    EXPECT_TRUE(GridView::tooSmallNotice(80, 17).empty());
+    EXPECT_EQ(GridView::tooSmallNotice(79, 40),
+              (std::vector<std::string>{"velto-grid needs", "a terminal of", "80x17 or more;",
+                                        "this one is", "79x40."}));
+    EXPECT_FALSE(GridView::tooSmallNotice(80, 16).empty());
 }
 
 // Reports as text, for comparing lists: "/stagevue/layerNumber 4".
@@ -114,21 +121,17 @@ TEST(VideoStateTest, ValuesHeldInRangeAndReported) {
     EXPECT_EQ(VideoState(7).layerCount(), 4);
     EXPECT_EQ(texts(VideoState(-1).stateReports()),
               std::vector<std::string>{"/stagevue/layerNumber 0"});
-}
 
-TEST(VideoStateTest, PositionAdvancesAndWrapsWhilePlaying) {
-    VideoState video(3);
-    video.receiveMessage("/stagevue/layer/media/speed/1", {f(50)});
-    video.receiveMessage("/stagevue/layer/media/time/3", {f(0.875f)});
+    // Normal speed (100) crosses the clip in 10 s; layer 1 plays at a quarter of it.
     video.advance(std::chrono::seconds(2));
-    EXPECT_NEAR(video.layer(1).position, 0.1, 1e-9);
-    EXPECT_NEAR(video.layer(2).position, 0.2, 1e-9) << "normal speed crosses the clip in 10 s";
-    EXPECT_NEAR(video.layer(3).position, 0.075, 1e-6);
+    EXPECT_NEAR(video.layer(2).position, 0.2, 1e-9);
     video.advance(std::chrono::nanoseconds(7'999'999'999));
     EXPECT_LT(video.reportedPosition(2), 1.0f) << "a nanosecond before the wrap";
+    video.advance(std::chrono::seconds(1));
+    EXPECT_NEAR(video.layer(2).position, 0.1, 1e-6) << "wrapped";
     video.setPlaying(false);
     video.advance(std::chrono::seconds(3));
-    EXPECT_NEAR(video.layer(1).position, 0.5, 1e-6) << "paused";
+    EXPECT_NEAR(video.layer(1).position, 0.65, 1e-6) << "paused";
 }
 
 template <typename Options>
@@ -168,7 +171,6 @@ TEST(ToolOptionsTest, EachToolParsesItsOwnCommandLine) {
         {'g', {"--layers", "2"}, "unknown option '--layers'"},
         {'v', {"--listen-port=65536"}, "option --listen-port: 65536 is outside 0 to 65535"},
         {'g', {"--send-port", "0"}, "option --send-port: 0 is outside 1 to 65535"},
-        {'v', {"--layers", "5"}, "option --layers: 5 is outside 0 to 4"},
         {'g', {"--plain=yes"}, "option --plain takes no value"},
         {'s', {}, "12002 8080 8000 0 -"},
         {'s',
