@@ -1,7 +1,9 @@
 // velto as a whole process, watched from outside: what only the running
-// executable shows. A SIGHUP moves every port and a hang-up of its terminal
-// ends it; --verbose prints each message; an idle velto arms no timer; a flood
-// leaves it up, answering, with bounded memory. Every test ends with SIGTERM,
+// executable shows. Its exit status and messages for the command line; a
+// SIGHUP moves every port (here to peers that are liblo's oscsend and oscdump,
+// an OSC implementation not ours) and a hang-up of its terminal ends it;
+// --verbose prints each message; an idle velto arms no timer; a flood leaves it
+// up, answering, with bounded memory. Every test ends with SIGTERM or SIGINT,
 // which must end velto with status 0 (under the sanitizers with their checks).
 
 #include <fcntl.h>
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +27,7 @@ namespace velto {
 namespace {
 
 using namespace std::chrono_literals;
+using test::ChildProcess;
 using test::ExitStatus;
 using test::Recording;
 using test::VeltoProcess;
@@ -40,7 +44,71 @@ bool hasValue(const Recording& recording, const std::string& address, float valu
         recording.values, [&](const auto& v) { return v.address == address && v.value == value; });
 }
 
+::testing::AssertionResult oscsend(std::uint16_t port, const std::vector<std::string>& message) {
+    std::vector<std::string> argv{"oscsend", "127.0.0.1", std::to_string(port)};
+    argv.insert(argv.end(), message.begin(), message.end());
+    std::string errors;
+    if (ChildProcess::run(argv, kLimit, nullptr, &errors) == ExitStatus::exitedWith(0))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "oscsend " << message[0] << ": " << errors;
+}
+
+// oscdump binds its port some time after it starts: probed until a probe shows.
+bool listening(const ChildProcess& dump, std::uint16_t port) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        test::sendLoopbackDatagram(port, std::string_view("/probe\0\0,\0\0\0", 12));
+        if (dump.waitForOutput("/probe", 50ms)) return true;
+    }
+    return false;
+}
+
+TEST(VeltoProcessTest, CommandLineGivesItsStatusAndSaysWhy) {
+    // The fragment is on standard output for status 0, else on standard error.
+    const struct {
+        std::string argument;
+        int exitCode;
+        std::string fragment;
+    } cases[] = {{"--help", 0, "--monome-listen-port"}, {"--frobnicate", 2, "--frobnicate"}};
+    for (const auto& command : cases) {
+        std::string output, errors;
+        EXPECT_EQ(ChildProcess::run({VELTO_EXECUTABLE, command.argument}, kLimit, &output, &errors),
+                  ExitStatus::exitedWith(command.exitCode));
+        const std::string& text = command.exitCode == 0 ? output : errors;
+        EXPECT_NE(text.find(command.fragment), std::string::npos) << text;
+    }
+    // Refused a descriptor for a pipe or a socket, it says so and exits with status 1.
+    // (The sanitizers' runtimes need descriptors of their own to report anything.)
+    if (test::kAddressSanitizer || test::kThreadSanitizer) return;
+    const auto settings =
+        std::filesystem::temp_directory_path() / ("velto-limits-" + std::to_string(::getpid()));
+    for (const int descriptors : {6, 9, 12, 14}) {
+        SCOPED_TRACE(descriptors);
+        const auto ports = test::freeLoopbackUdpPorts(2);
+        const std::vector<std::string> argv{
+            "sh",
+            "-c",
+            "ulimit -n " + std::to_string(descriptors) + " && exec \"$0\" \"$@\"",
+            VELTO_EXECUTABLE,
+            "--settings",
+            settings.string(),
+            "--stagevue-listen-port",
+            std::to_string(ports[0]),
+            "--monome-listen-port",
+            std::to_string(ports[1])};
+        std::string errors;
+        EXPECT_EQ(ChildProcess::run(argv, kLimit, nullptr, &errors), ExitStatus::exitedWith(1));
+        EXPECT_NE(errors.find("Too many open files"), std::string::npos) << errors;
+    }
+    std::filesystem::remove(settings);
+}
+
 TEST(VeltoProcessTest, SighupMovesThePortsAndAHangUpQuits) {
+    try {
+        ChildProcess::run({"oscdump", "--help"}, kLimit);
+        ChildProcess::run({"oscsend", "--help"}, kLimit);
+    } catch (const std::runtime_error&) {
+        GTEST_SKIP() << "liblo-tools (oscsend, oscdump) is not installed";
+    }
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);  // velto must not hold it
     ASSERT_GE(master, 0);
     ASSERT_EQ(::grantpt(master), 0);
@@ -54,26 +122,24 @@ TEST(VeltoProcessTest, SighupMovesThePortsAndAHangUpQuits) {
     const auto before = velto.stats();
     const test::VeltoPorts old = velto.ports();
 
-    // With its terminal there, a SIGHUP reloads: every port moves.
-    test::PeerRecorder video;
-    test::PeerRecorder grid;
-    const auto listen = test::freeLoopbackUdpPorts(2);
-    ASSERT_TRUE(velto.reloadWithPorts({video.port(), listen[0], grid.port(), listen[1]}, kLimit))
+    // With its terminal there, a SIGHUP reloads: every port moves, here to a
+    // video app and a grid that are liblo's oscdump ("TIMETAG /address types values").
+    const auto ports = test::freeLoopbackUdpPorts(4);
+    ChildProcess video({"oscdump", "-L", std::to_string(ports[0])});
+    ChildProcess grid({"oscdump", "-L", std::to_string(ports[1])});
+    ASSERT_TRUE(listening(video, ports[0]) && listening(grid, ports[1]));
+    ASSERT_TRUE(velto.reloadWithPorts({ports[0], ports[2], ports[1], ports[3]}, kLimit))
         << velto.process().transcript();
     for (const auto port : {old.stagevueListen, old.monomeListen}) {
         int error = 0;
         EXPECT_EQ(UdpSocket::open(error).bindAny(port), 0) << "velto still holds " << port;
     }
-    ASSERT_TRUE(velto.sendToMonome(test::pressDatagram(3, 2, 1)));
-    ASSERT_TRUE(velto.sendToStagevue(test::floatDatagram("/stagevue/layer/media/time/1", 0.875f)));
-    EXPECT_TRUE(video.waitFor(
-        [](const auto& r) { return hasValue(r, "/stagevue/layer/media/time/2", 0.375f); }, kLimit));
-    EXPECT_TRUE(grid.waitFor(
-        [](const Recording& r) {
-            return std::ranges::any_of(
-                r.lights, [](const auto& l) { return l.x == 7 && l.y == 3 && l.state == 1; });
-        },
-        kLimit));
+    ASSERT_TRUE(oscsend(ports[3], {"/monome/press", "iii", "3", "2", "1"}));
+    ASSERT_TRUE(oscsend(ports[2], {"/stagevue/layer/media/time/1", "f", "0.875"}));
+    EXPECT_TRUE(video.waitForOutput(" /stagevue/layer/media/time/2 f 0.375000", kLimit))
+        << video.transcript() << velto.process().transcript();
+    EXPECT_TRUE(grid.waitForOutput(" /monome/led iii 7 3 1", kLimit))
+        << grid.transcript() << velto.process().transcript();
     EXPECT_TRUE(velto.video().snapshot().values.empty()) << "the old video app got a value";
     const auto after = velto.stats();
     if (before && after) {
@@ -114,7 +180,14 @@ TEST(VeltoProcessTest, VerboseLogsEveryMessageWithItsPort) {
             << line << "\n"
             << velto.process().transcript();
     }
-    expectCleanExit(velto);
+    // A SIGINT while layer 1's speed fader fades.
+    ASSERT_TRUE(velto.sendToMonome(test::pressDatagram(7, 4, 1)));
+    ASSERT_TRUE(velto.video().waitFor(
+        [](const auto& r) { return !r.valuesFor("/stagevue/layer/media/speed/1").empty(); },
+        kLimit));
+    ASSERT_TRUE(velto.process().sendSignal(SIGINT));
+    EXPECT_EQ(velto.process().waitForExit(kLimit), ExitStatus::exitedWith(0))
+        << velto.process().transcript();
 }
 
 // Counted as voluntary context switches of all its threads over a window: a
