@@ -84,17 +84,12 @@ TEST(VeltoProcessTest, CommandLineGivesItsStatusAndSaysWhy) {
     for (const int descriptors : {6, 9, 12, 14}) {
         SCOPED_TRACE(descriptors);
         const auto ports = test::freeLoopbackUdpPorts(2);
-        const std::vector<std::string> argv{
-            "sh",
-            "-c",
-            "ulimit -n " + std::to_string(descriptors) + " && exec \"$0\" \"$@\"",
-            VELTO_EXECUTABLE,
-            "--settings",
-            settings.string(),
-            "--stagevue-listen-port",
-            std::to_string(ports[0]),
-            "--monome-listen-port",
-            std::to_string(ports[1])};
+        const std::string limit = "ulimit -n " + std::to_string(descriptors);
+        std::vector<std::string> argv{"sh", "-c", limit + " && exec \"$0\" \"$@\"",
+                                      VELTO_EXECUTABLE};
+        argv.insert(argv.end(),
+                    {"--settings", settings.string(), "--stagevue-listen-port",
+                     std::to_string(ports[0]), "--monome-listen-port", std::to_string(ports[1])});
         std::string errors;
         EXPECT_EQ(ChildProcess::run(argv, kLimit, nullptr, &errors), ExitStatus::exitedWith(1));
         EXPECT_NE(errors.find("Too many open files"), std::string::npos) << errors;
@@ -153,7 +148,11 @@ TEST(VeltoProcessTest, SighupMovesThePortsAndAHangUpQuits) {
     EXPECT_TRUE(velto.process().waitForOutput("terminal hung up: quitting", kLimit));
 }
 
-TEST(VeltoProcessTest, VerboseLogsEveryMessageWithItsPort) {
+// Idle is counted as voluntary context switches of all its threads over a
+// window: a process that polls, or a sender that ticks every 10 ms while idle,
+// makes a hundred or more; an idle one none (the allowance covers the window
+// opening while velto is still returning to its wait).
+TEST(VeltoProcessTest, VerboseLogsEveryMessageAndIdleItSleeps) {
     VeltoProcess velto(VELTO_EXECUTABLE, {.extraArguments = {"--verbose"}});
     ASSERT_TRUE(velto.waitUntilStarted(kLimit)) << velto.process().transcript();
     const std::string grid = std::to_string(velto.ports().monomeListen);
@@ -180,6 +179,21 @@ TEST(VeltoProcessTest, VerboseLogsEveryMessageWithItsPort) {
             << line << "\n"
             << velto.process().transcript();
     }
+    // Layer 1's opacity fader pressed at its top and released: once the fade
+    // has ended and the last lights have left, velto sleeps.
+    ASSERT_TRUE(velto.sendToMonome(test::pressDatagram(3, 4, 1)));
+    ASSERT_TRUE(velto.sendToMonome(test::pressDatagram(3, 4, 0)));
+    ASSERT_TRUE(velto.video().waitFor(
+        [](const auto& r) { return hasValue(r, "/stagevue/layer/opacity/1", 100.0f); }, kLimit));
+    ASSERT_TRUE(velto.grid().waitForQuiet(100ms, kLimit));
+    // ThreadSanitizer's own thread wakes velto.
+    if (!test::kThreadSanitizer && test::canReadProcessStats()) {
+        const auto before = velto.stats();
+        std::this_thread::sleep_for(1500ms);  // the window measured, not a wait for something
+        const auto after = velto.stats();
+        ASSERT_TRUE(before && after);
+        EXPECT_LE(after->voluntarySwitches - before->voluntarySwitches, 5u);
+    }
     // A SIGINT while layer 1's speed fader fades.
     ASSERT_TRUE(velto.sendToMonome(test::pressDatagram(7, 4, 1)));
     ASSERT_TRUE(velto.video().waitFor(
@@ -188,31 +202,6 @@ TEST(VeltoProcessTest, VerboseLogsEveryMessageWithItsPort) {
     ASSERT_TRUE(velto.process().sendSignal(SIGINT));
     EXPECT_EQ(velto.process().waitForExit(kLimit), ExitStatus::exitedWith(0))
         << velto.process().transcript();
-}
-
-// Counted as voluntary context switches of all its threads over a window: a
-// process that polls, or a sender that ticks every 10 ms while idle, makes a
-// hundred or more; an idle one none (the allowance covers the window opening
-// while velto is still returning to its wait).
-TEST(VeltoProcessTest, IdleAfterAFadeItSleeps) {
-    if (test::kThreadSanitizer) GTEST_SKIP() << "ThreadSanitizer's own thread wakes velto";
-    if (!test::canReadProcessStats()) GTEST_SKIP() << "this system gives no process statistics";
-    VeltoProcess velto(VELTO_EXECUTABLE);
-    ASSERT_TRUE(velto.waitUntilStarted(kLimit)) << velto.process().transcript();
-    // A slider press, then layer 1's opacity fader pressed at its top and released.
-    for (const auto& press :
-         {test::pressDatagram(4, 3, 1), test::pressDatagram(3, 4, 1), test::pressDatagram(3, 4, 0)})
-        ASSERT_TRUE(velto.sendToMonome(press));
-    ASSERT_TRUE(velto.video().waitFor(
-        [](const auto& r) { return hasValue(r, "/stagevue/layer/opacity/1", 100.0f); }, kLimit));
-    ASSERT_TRUE(velto.grid().waitForQuiet(100ms, kLimit));  // the last lights have left
-
-    const auto before = velto.stats();
-    std::this_thread::sleep_for(1500ms);  // the window measured, not a wait for something
-    const auto after = velto.stats();
-    ASSERT_TRUE(before && after);
-    EXPECT_LE(after->voluntarySwitches - before->voluntarySwitches, 5u);
-    expectCleanExit(velto);
 }
 
 // Valid presses among malformed datagrams, as fast as the test can send, in
@@ -230,12 +219,8 @@ TEST(VeltoProcessTest, FloodLeavesItUpAnsweringWithBoundedMemory) {
     cut.resize(30);
     const std::vector<Bytes> junk{
         cut,  // an int cut short
-        Bytes{},
         text("garbage that is not OSC at all"),
-        text(std::string_view("/monome/press\0\0\0,iii", 20)),              // arguments missing
-        text(std::string_view("#bundle\0\0\0\0\0\0\0\0\1\0\0\0\x40", 20)),  // element past the end
-        text(std::string_view("/b\0\0,b\0\0\0\0\0\x64\0\0\0\0", 16)),       // blob size lies
-        text("#bun")};
+        text(std::string_view("#bundle\0\0\0\0\0\0\0\0\1\0\0\0\x40", 20))};  // past the end
     const Bytes report = test::floatDatagram("/stagevue/layer/media/time/2", 0.25f);
     // A bundle of 1,800 layer counts, 2 and 4 in turn: much work for the main
     // thread, little for the receive thread, which must not queue without end.

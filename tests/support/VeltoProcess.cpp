@@ -24,9 +24,7 @@ namespace fs = std::filesystem;
 Bytes encodeMessage(const std::string& address, std::vector<HJOSCArgument> arguments) {
     auto message = HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString(address));
     for (auto& argument : arguments) message->attachArgument(std::move(argument));
-    Bytes bytes;
-    message->appendPacketizedData(bytes);
-    return bytes;
+    return message->packetizedData().value();
 }
 
 std::string portLine(const VeltoPorts& ports) {
@@ -57,8 +55,7 @@ Bytes intDatagram(const std::string& address, std::int32_t value) {
 }
 
 VeltoProcess::VeltoProcess(const std::string& executable, Options options) {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/velto-test-XXXXXX";
+    std::string pattern = (fs::temp_directory_path() / "velto-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::system_error(errno, std::generic_category(), "mkdtemp");
     directory_ = pattern;
