@@ -33,12 +33,6 @@ std::string portLine(const VeltoPorts& ports) {
            std::to_string(ports.monomeSend) + ", listen " + std::to_string(ports.monomeListen);
 }
 
-std::size_t countLines(const std::vector<ChildProcess::Line>& lines, const std::string& fragment) {
-    std::size_t count = 0;
-    for (const auto& line : lines) count += line.text.find(fragment) != std::string::npos;
-    return count;
-}
-
 }  // namespace
 
 Bytes pressDatagram(std::int32_t x, std::int32_t y, std::int32_t state) {
@@ -98,10 +92,8 @@ VeltoProcess::~VeltoProcess() {
 bool VeltoProcess::waitUntilStarted(std::chrono::milliseconds limit) {
     return process_->waitForOutput("; video app: send ", limit) &&
            video_->waitFor(
-               [](const Recording& recording) {
-                   return std::find(recording.otherAddresses.begin(),
-                                    recording.otherAddresses.end(),
-                                    "/stagevue/ping") != recording.otherAddresses.end();
+               [](const Recording& r) {
+                   return std::ranges::count(r.otherAddresses, "/stagevue/ping");
                },
                limit);
 }
@@ -117,13 +109,9 @@ void VeltoProcess::writeSettings(const VeltoPorts& ports) {
 }
 
 bool VeltoProcess::reloadWithPorts(const VeltoPorts& ports, std::chrono::milliseconds limit) {
-    const std::size_t before = countLines(process_->lines(), portLine(ports));
     writeSettings(ports);
     ports_ = ports;
-    return process_->sendSignal(SIGHUP) &&
-           process_->waitForLines(
-               [&](const auto& lines) { return countLines(lines, portLine(ports)) > before; },
-               limit);
+    return process_->sendSignal(SIGHUP) && process_->waitForOutput(portLine(ports), limit);
 }
 
 bool VeltoProcess::sendToMonome(ByteView datagram) {
