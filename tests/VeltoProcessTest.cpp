@@ -44,13 +44,10 @@ bool hasValue(const Recording& recording, const std::string& address, float valu
         recording.values, [&](const auto& v) { return v.address == address && v.value == value; });
 }
 
-::testing::AssertionResult oscsend(std::uint16_t port, const std::vector<std::string>& message) {
-    std::vector<std::string> argv{"oscsend", "127.0.0.1", std::to_string(port)};
-    argv.insert(argv.end(), message.begin(), message.end());
-    std::string errors;
-    if (ChildProcess::run(argv, kLimit, nullptr, &errors) == ExitStatus::exitedWith(0))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "oscsend " << message[0] << ": " << errors;
+// liblo's oscsend: true when it sent the message to velto's port.
+bool oscsend(std::uint16_t port, std::vector<std::string> message) {
+    message.insert(message.begin(), {"oscsend", "127.0.0.1", std::to_string(port)});
+    return ChildProcess::run(message, kLimit) == ExitStatus::exitedWith(0);
 }
 
 // oscdump binds its port some time after it starts: probed until a probe shows.
@@ -99,8 +96,7 @@ TEST(VeltoProcessTest, CommandLineGivesItsStatusAndSaysWhy) {
 
 TEST(VeltoProcessTest, SighupMovesThePortsAndAHangUpQuits) {
     try {
-        ChildProcess::run({"oscdump", "--help"}, kLimit);
-        ChildProcess::run({"oscsend", "--help"}, kLimit);
+        ChildProcess::run({"oscdump", "--help"}, kLimit);  // oscsend comes with it
     } catch (const std::runtime_error&) {
         GTEST_SKIP() << "liblo-tools (oscsend, oscdump) is not installed";
     }

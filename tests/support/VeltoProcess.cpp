@@ -93,7 +93,7 @@ bool VeltoProcess::waitUntilStarted(std::chrono::milliseconds limit) {
     return process_->waitForOutput("; video app: send ", limit) &&
            video_->waitFor(
                [](const Recording& r) {
-                   return std::ranges::count(r.otherAddresses, "/stagevue/ping");
+                   return std::ranges::count(r.otherAddresses, "/stagevue/ping") > 0;
                },
                limit);
 }
