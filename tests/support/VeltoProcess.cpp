@@ -24,21 +24,13 @@ namespace fs = std::filesystem;
 Bytes encodeMessage(const std::string& address, std::vector<HJOSCArgument> arguments) {
     auto message = HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString(address));
     for (auto& argument : arguments) message->attachArgument(std::move(argument));
-    Bytes bytes;
-    message->appendPacketizedData(bytes);
-    return bytes;
+    return message->packetizedData().value();
 }
 
 std::string portLine(const VeltoPorts& ports) {
     return "; video app: send " + std::to_string(ports.stagevueSend) + ", listen " +
            std::to_string(ports.stagevueListen) + "; grid: send " +
            std::to_string(ports.monomeSend) + ", listen " + std::to_string(ports.monomeListen);
-}
-
-std::size_t countLines(const std::vector<ChildProcess::Line>& lines, const std::string& fragment) {
-    std::size_t count = 0;
-    for (const auto& line : lines) count += line.text.find(fragment) != std::string::npos;
-    return count;
 }
 
 }  // namespace
@@ -57,8 +49,7 @@ Bytes intDatagram(const std::string& address, std::int32_t value) {
 }
 
 VeltoProcess::VeltoProcess(const std::string& executable, Options options) {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/velto-test-XXXXXX";
+    std::string pattern = (fs::temp_directory_path() / "velto-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::system_error(errno, std::generic_category(), "mkdtemp");
     directory_ = pattern;
@@ -101,10 +92,8 @@ VeltoProcess::~VeltoProcess() {
 bool VeltoProcess::waitUntilStarted(std::chrono::milliseconds limit) {
     return process_->waitForOutput("; video app: send ", limit) &&
            video_->waitFor(
-               [](const Recording& recording) {
-                   return std::find(recording.otherAddresses.begin(),
-                                    recording.otherAddresses.end(),
-                                    "/stagevue/ping") != recording.otherAddresses.end();
+               [](const Recording& r) {
+                   return std::ranges::count(r.otherAddresses, "/stagevue/ping") > 0;
                },
                limit);
 }
@@ -120,13 +109,9 @@ void VeltoProcess::writeSettings(const VeltoPorts& ports) {
 }
 
 bool VeltoProcess::reloadWithPorts(const VeltoPorts& ports, std::chrono::milliseconds limit) {
-    const std::size_t before = countLines(process_->lines(), portLine(ports));
     writeSettings(ports);
     ports_ = ports;
-    return process_->sendSignal(SIGHUP) &&
-           process_->waitForLines(
-               [&](const auto& lines) { return countLines(lines, portLine(ports)) > before; },
-               limit);
+    return process_->sendSignal(SIGHUP) && process_->waitForOutput(portLine(ports), limit);
 }
 
 bool VeltoProcess::sendToMonome(ByteView datagram) {

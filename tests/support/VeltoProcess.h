@@ -63,8 +63,8 @@ public:
     // from then on velto waits for input and nothing else.
     bool waitUntilStarted(std::chrono::milliseconds limit);
     // Rewrites the settings file with these ports (atomically, as an editor
-    // would), sends SIGHUP and waits for velto's line with them. Send ports
-    // that change must be served by the caller.
+    // would), sends SIGHUP and waits for velto's line with them: they must not
+    // all be the ports it has. Send ports that change must be served by the caller.
     bool reloadWithPorts(const VeltoPorts& ports, std::chrono::milliseconds limit);
 
     // Sends to one of velto's listen ports from a socket of the test's own.
