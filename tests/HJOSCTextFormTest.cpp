@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "common/osc/HJOSCArgument.h"
 #include "common/osc/HJOSCBundle.h"
+#include "common/osc/HJOSCDispatcher.h"
 #include "common/osc/HJOSCMessage.h"
 #include "common/osc/HJOSCTrafficLog.h"
+#include "platform/Log.h"
 
 namespace velto {
 namespace {
@@ -57,6 +60,18 @@ TEST(HJOSCTextFormTest, BundleShowsItsTimeAndEachElementAfterASeparator) {
               "\n---\nBUNDLE:\ntime: 2001-01-01 00:00:00.000 +0000");
     struct BarePacket : HJOSCPacket {};
     EXPECT_EQ(BarePacket().stringRepresentation(), "abstract parent class: HJOSCPacket");
+}
+
+// The stock delegate logs the text of what it decodes (the listener's test shows one),
+// "(null)" for no packet, and nothing for a malformed datagram.
+TEST(HJOSCTextFormTest, StockDispatcherLogsNullForNoPacketAndNothingWhenMalformed) {
+    const std::pair<Bytes, std::vector<std::string>> cases[] = {
+        {Bytes{}, {"DISPATCH: (null)"}}, {Bytes{'#', 'b', 'u', 'n', 'd'}, {}}};
+    for (const auto& [datagram, lines] : cases) {
+        const Log::Capture capture;
+        HJOSCDispatcher().dispatchRawPacket(datagram);
+        EXPECT_EQ(capture.lines(), lines);
+    }
 }
 
 }  // namespace
