@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <initializer_list>
 #include <ostream>
 #include <set>
@@ -36,15 +37,7 @@ struct SentValue {
 };
 
 // A "/monome/led" message as the grid received it: column, monome row, state.
-struct SentLight {
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-    std::int32_t state = 0;
-    friend bool operator==(const SentLight&, const SentLight&) = default;
-    friend std::ostream& operator<<(std::ostream& out, const SentLight& l) {
-        return out << "led " << l.x << " " << l.y << " " << l.state;
-    }
-};
+using SentLight = std::array<std::int32_t, 3>;
 
 // What reached the two peers, each in the order of arrival.
 struct Traffic {
@@ -110,15 +103,15 @@ public:
     void sendToGrid(HJOSCMessage message) override { record(message, false); }
     void record(const HJOSCMessage& message, bool toVideo) {
         const std::string address(message.address().address());
+        const std::string types = message.typeTagString();
         const auto& arguments = message.attachedObjects();
-        if (toVideo && message.typeTagString() == ",f") {
+        if (toVideo && types == ",f")
             traffic.values.push_back({address, arguments[0].floatValue()});
-        } else if (!toVideo && address == "/monome/led" && message.typeTagString() == ",iii") {
+        else if (!toVideo && address == "/monome/led" && types == ",iii")
             traffic.lights.push_back(
                 {arguments[0].intValue(), arguments[1].intValue(), arguments[2].intValue()});
-        } else {
-            traffic.other.push_back(address + message.typeTagString());
-        }
+        else
+            traffic.other.push_back(address + types);
     }
 
     Traffic traffic;
@@ -150,11 +143,7 @@ protected:
     // Advance the clock one flush slot, run the loop once, read the peers.
     Traffic flush() { return tick(HJOSCSender::kFlushInterval); }
     // Advance the clock by `step`, run the loop once, then take what was sent.
-    Traffic tick(Duration step = 25ms) {
-        clock.advance(step);
-        loop.runOnce();
-        return collect();
-    }
+    Traffic tick(Duration step = 25ms) { return ticksFor(step, step); }
     // Step the clock by `step` until `total` has passed, and take all that was sent.
     Traffic ticksFor(Duration total, Duration step = 25ms) {
         for (Duration passed{0}; passed < total; passed += step) {
