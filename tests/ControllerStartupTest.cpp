@@ -23,24 +23,24 @@ TEST_F(ControllerTest, ZeroOrAbsentPortsGiveTheDefaultsWrittenBack) {
     settings.setIntegerForKey(0, "monomeSendPort");
     wake();
     EXPECT_EQ(recorder->calls, (Calls{"open 0 5000", "open 1 5001", "open 2 8080", "open 3 8000"}));
-    const std::map<std::string, std::int64_t, std::less<>> stored = {{"monomeListenPort", 8000},
-                                                                     {"monomeSendPort", 8080},
-                                                                     {"stagevueListenPort", 5001},
-                                                                     {"stagevueSendPort", 5000}};
-    EXPECT_EQ(settings.values(), stored);
+    EXPECT_EQ(settings.values(),
+              (std::map<std::string, std::int64_t, std::less<>>{{"monomeListenPort", 8000},
+                                                                {"monomeSendPort", 8080},
+                                                                {"stagevueListenPort", 5001},
+                                                                {"stagevueSendPort", 5000}}));
     EXPECT_EQ(controller->portsDescription(),
               "video app: send 5000, listen 5001; grid: send 8080, listen 8000");
-    const auto sent = flush();
+    const auto sent = tick();
     EXPECT_EQ(sent.other, Calls{"/stagevue/ping,"}) << "the greeting, and nothing drawn";
     EXPECT_TRUE(sent.values.empty() && sent.lights.empty());
     EXPECT_TRUE(ticksFor(100ms).empty());
 }
 
 TEST_F(ControllerTest, PortsOutsideTheUdpRangeAreKeptAndShownWithTheirLow16Bits) {
-    const std::int64_t stored[] = {70000, -1, 4294975376, 8000};
-    const char* keys[] = {"stagevueSendPort", "stagevueListenPort", "monomeSendPort",
-                          "monomeListenPort"};
-    for (int i = 0; i < 4; ++i) settings.setIntegerForKey(stored[i], keys[i]);
+    settings.setIntegerForKey(70000, "stagevueSendPort");
+    settings.setIntegerForKey(-1, "stagevueListenPort");
+    settings.setIntegerForKey(4294975376, "monomeSendPort");
+    settings.setIntegerForKey(8000, "monomeListenPort");
     wake();
     EXPECT_EQ(recorder->calls, (Calls{"open 0 70000", "open 1 -1", "open 2 8080", "open 3 8000"}));
     EXPECT_EQ(settings.integerForKey("stagevueSendPort"), 70000);
@@ -105,7 +105,7 @@ TEST_F(ControllerTest, TakenListenPortShowsAsFailedUntilAReloadFindsItFree) {
 
 TEST_F(ControllerTest, VideoAppIsGreetedOnFirstContactAndAfterASilence) {
     wake();
-    EXPECT_EQ(flush().other, Calls{"/stagevue/ping,"}) << "at start";
+    EXPECT_EQ(tick().other, Calls{"/stagevue/ping,"}) << "at start";
     const struct {
         Duration quietBefore;
         const char* address;

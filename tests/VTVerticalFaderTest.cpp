@@ -40,19 +40,18 @@ protected:
 
 TEST_F(VTVerticalFaderTest, TicksEvery25msAndRisesLinearlyToTopAt2s) {
     press(3);
-    std::vector<int> sentAt;  // milliseconds after the press
-    for (int ms = 1; ms <= 2100; ++ms) {
+    int ticks = 0;
+    for (int ms = 1; ms <= 2100; ++ms) {  // milliseconds after the press
         const auto step = tick(1ms);
         if (step.values.empty()) continue;
-        sentAt.push_back(ms);
+        ++ticks;
+        EXPECT_EQ(ms % 25, 0) << ms;
         ASSERT_EQ(step.values.size(), 1u) << ms;
         const float level = step.values[0].value;
         EXPECT_NEAR(level, static_cast<float>(ms) / 20.0f, 1e-4f) << ms;
         EXPECT_EQ(step.lights, faderColumn(3, 1, level >= 50 ? 1 : 0, level >= 100 ? 1 : 0));
     }
-    ASSERT_EQ(sentAt.size(), 80u) << "a tick every 25 ms, the last at 2000 ms";
-    EXPECT_EQ(std::vector<int>(sentAt.begin(), sentAt.begin() + 3), (std::vector<int>{25, 50, 75}));
-    EXPECT_EQ(sentAt.back(), 2000);
+    EXPECT_EQ(ticks, 80) << "a tick every 25 ms, the last at 2000 ms";
     EXPECT_EQ(fader->currentValue(), 100.0f) << "exactly";
     EXPECT_FALSE(fader->isFading());
     press(1);  // late ticks send the level of the time elapsed
@@ -98,7 +97,7 @@ TEST_F(VTVerticalFaderTest, ReportIsKeptAndDrawnAsARisingBarNotSentBack) {
         {-kInf, faderColumn(3, 0, 0, 0)},  {kNaN, faderColumn(3, 0, 0, 0)}};
     for (const auto& [level, lights] : cases) {
         fader->processMessageWithAddressAndValue(kAddress, level);
-        const auto drawn = flush();
+        const auto drawn = tick();
         EXPECT_TRUE(drawn.values.empty()) << level;
         EXPECT_EQ(drawn.lights, lights) << level;
         EXPECT_TRUE(fader->currentValue() == level || std::isnan(level)) << level;

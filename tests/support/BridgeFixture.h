@@ -127,7 +127,7 @@ protected:
 
     void SetUp() override {
         wake();
-        flush();
+        tick();
         // The video app has answered: from here on it is greeted again only after a silence.
         deliver(messageBytes("/stagevue/layerNumber", {intArg(4)}));
         collect();
@@ -140,8 +140,6 @@ protected:
         controller->awakeFromNib();
     }
 
-    // Advance the clock one flush slot, run the loop once, read the peers.
-    Traffic flush() { return tick(HJOSCSender::kFlushInterval); }
     // Advance the clock by `step`, run the loop once, then take what was sent.
     Traffic tick(Duration step = 25ms) { return ticksFor(step, step); }
     // Step the clock by `step` until `total` has passed, and take all that was sent.
