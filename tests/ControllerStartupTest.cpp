@@ -16,18 +16,21 @@ namespace velto::test {
 namespace {
 
 using Calls = std::vector<std::string>;
-using ControllerTest = UnstartedBridgeFixture;
+using Stored = std::map<std::string, std::int64_t, std::less<>>;
+
+class ControllerTest : public BridgeFixture {
+    void SetUp() override {}  // each test wakes the controller itself
+};
 
 TEST_F(ControllerTest, ZeroOrAbsentPortsGiveTheDefaultsWrittenBack) {
     settings.setIntegerForKey(0, "stagevueListenPort");
     settings.setIntegerForKey(0, "monomeSendPort");
     wake();
     EXPECT_EQ(recorder->calls, (Calls{"open 0 5000", "open 1 5001", "open 2 8080", "open 3 8000"}));
-    EXPECT_EQ(settings.values(),
-              (std::map<std::string, std::int64_t, std::less<>>{{"monomeListenPort", 8000},
-                                                                {"monomeSendPort", 8080},
-                                                                {"stagevueListenPort", 5001},
-                                                                {"stagevueSendPort", 5000}}));
+    EXPECT_EQ(settings.values(), (Stored{{"monomeListenPort", 8000},
+                                         {"monomeSendPort", 8080},
+                                         {"stagevueListenPort", 5001},
+                                         {"stagevueSendPort", 5000}}));
     EXPECT_EQ(controller->portsDescription(),
               "video app: send 5000, listen 5001; grid: send 8080, listen 8000");
     const auto sent = tick();

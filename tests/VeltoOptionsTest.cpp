@@ -13,10 +13,6 @@ namespace {
 
 using Action = VeltoOptions::Action;
 
-VeltoOptions parse(const std::vector<const char*>& arguments) {
-    return VeltoOptions::parse(std::span<const char* const>(arguments.data(), arguments.size()));
-}
-
 // What the options ask for: the action (an error as its text), then what
 // differs from the defaults.
 std::string summary(const VeltoOptions& options) {
@@ -63,7 +59,8 @@ TEST(VeltoOptionsTest, OptionsGiveTheirActionOrAnErrorThatNamesTheProblem) {
         {{"--verbose=1"}, "option --verbose takes no value"},
         {{"--web-port", "-1"}, "option --web-port: port -1 is outside 0 to 65535"},
         {{"--web-host="}, "option --web-host needs an address"}};
-    for (const auto& [arguments, expected] : cases) EXPECT_EQ(summary(parse(arguments)), expected);
+    for (const auto& [arguments, expected] : cases)
+        EXPECT_EQ(summary(VeltoOptions::parse(arguments)), expected);
 }
 
 TEST(VeltoOptionsTest, UsageNamesEveryOption) {

@@ -173,10 +173,4 @@ protected:
     std::shared_ptr<VeltoController> controller;
 };
 
-// A fixture whose SetUp wakes nothing.
-class UnstartedBridgeFixture : public BridgeFixture {
-protected:
-    void SetUp() override {}
-};
-
 }  // namespace velto::test
