@@ -22,7 +22,6 @@ using Bridge = SerialoscBridge;
 using Lines = std::vector<std::string>;
 using Packet = std::shared_ptr<HJOSCPacket>;
 
-constexpr int kGridPort = 5000;
 const Ipv4Endpoint kSerialosc{0x7F000001, 12002};  // 127.0.0.1, where the bridge asked
 
 struct Arg {
@@ -104,11 +103,11 @@ protected:
     }
     Lines tick() { return take(bridge_.tick()); }
 
-    // Start, the grid listed on kGridPort, its info reply: ready and drawn.
+    // Start, the grid listed on port 5000, its info reply: ready and drawn.
     void startReady(int size = 8) {
         bridge_ = Bridge{Bridge::Config{4000, std::nullopt, 12002}};
         take(bridge_.start());
-        fromGrid(device("m1", kGridPort));
+        fromGrid(device("m1", 5000));
         ASSERT_EQ(fromGrid(infoReply(size)), Lines{kDark});
         ASSERT_EQ(bridge_.state(), Bridge::State::ready);
     }
@@ -134,14 +133,14 @@ TEST_F(SerialoscBridgeTest, TicksAskAgainUntilAnswered) {
     EXPECT_EQ(said("no grid yet; waiting for serialosc to report one"), 1u);
     // serialosc came late, and is asked for notifications once it is there; arcs are no grids.
     EXPECT_EQ(fromGrid(message("/serialosc/device", {"a1", "monome arc 4", 5001})), Lines{kNotify});
-    EXPECT_EQ(fromGrid(device("m1", kGridPort)), configuration(kGridPort));
+    EXPECT_EQ(fromGrid(device("m1", 5000)), configuration(5000));
     // No prefix yet: the grid may not have heard us.
-    EXPECT_EQ(tick(), configuration(kGridPort, {}, {kList}));
+    EXPECT_EQ(tick(), configuration(5000, {}, {kList}));
     EXPECT_EQ(fromGrid(infoReply()), Lines{kDark});
     EXPECT_EQ(said("grid m1 ready: prefix /monome, 8x8"), 1u);
     // In use, one small request a second: does serialosc still serve it there?
     EXPECT_EQ(tick(), Lines{kList});
-    EXPECT_EQ(fromGrid(device("m1", kGridPort)), Lines{});
+    EXPECT_EQ(fromGrid(device("m1", 5000)), Lines{});
 }
 
 TEST_F(SerialoscBridgeTest, NamedGridWaitedForWithOthersNamed) {
@@ -180,10 +179,8 @@ TEST_F(SerialoscBridgeTest, KeysAndLightsOfTopLeft8x8Pass) {
     EXPECT_EQ(light(1, 0, 0), Lines{"device@5000 /monome/grid/led/set 1 0 0"});
     // A connect while ready redraws too: the grid may have been reset behind our back.
     EXPECT_EQ(fromGrid(message("/sys/connect")), Lines{map("0 128 0 0 0 4 0 0")});
-}
 
-TEST_F(SerialoscBridgeTest, BigBundleSplitInto8192ByteParts) {
-    ASSERT_NO_FATAL_FAILURE(startReady());
+    // A big bundle goes out in parts of at most 8192 bytes, each at its time.
     const std::vector<Packet> lights(500, message("/monome/led", {1, 2, 1}));
     std::size_t sent = 0;
     for (const auto& outgoing : bridge_.processVeltoPacket(*bundle(lights, 7.0)).packets) {
@@ -282,7 +279,7 @@ TEST_F(SerialoscBridgeTest, QuietSerialoscSaidGoneAndBackOnce) {
     // Answered, the grid stays; the third tick unanswered lets it go.
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(tick(), Lines{kList});
-        if (i < 5) fromGrid(device("m1", kGridPort));
+        if (i < 5) fromGrid(device("m1", 5000));
         EXPECT_EQ(bridge_.state(), i < 7 ? Bridge::State::ready : Bridge::State::searching) << i;
     }
     EXPECT_EQ(light(1, 2, 1), Lines{});
