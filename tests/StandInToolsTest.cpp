@@ -30,12 +30,9 @@ std::vector<HJOSCArgument> ints(std::initializer_list<int> values) {
 TEST(GridStateTest, LightsMessagesAndPresses) {
     GridState grid;
     const Instant t0 = ManualClock().now();
+    const HJOSCArgument one = HJOSCArgument::withInt(1), text = HJOSCArgument::withString("1");
     for (const auto& arguments :
-         {ints({8, 0, 1}),
-          ints({0, -1, 1}),
-          ints({1, 1}),
-          ints({1, 1, 1, 1}),
-          {HJOSCArgument::withString("1"), HJOSCArgument::withInt(1), HJOSCArgument::withInt(1)}})
+         {ints({8, 0, 1}), ints({0, -1, 1}), ints({1, 1}), ints({1, 1, 1, 1}), {text, one, one}})
         EXPECT_FALSE(grid.receiveMessage("/monome/led", arguments, t0)) << grid.lastMessage();
     const auto lit = grid.receiveMessage("/monome/led", ints({3, 7, 2}), t0 + milliseconds(500));
     EXPECT_TRUE(lit && lit->cell == (GridCell{3, 7}) && lit->lit && lit->changed);
@@ -137,9 +134,8 @@ TEST(VideoStateTest, ValuesHeldInRangeAndReported) {
 template <typename Options>
 std::string outcome(const Options& o, const std::ostringstream& values) {
     if (o.action == OptionAction::error) return o.error;
-    return o.action == OptionAction::run    ? values.str()
-           : o.action == OptionAction::help ? "help"
-                                            : "version";
+    if (o.action == OptionAction::run) return values.str();
+    return o.action == OptionAction::help ? "help" : "version";
 }
 
 // Velto-grid and velto-video: "listen send layers [plain]"; velto-serialosc:
