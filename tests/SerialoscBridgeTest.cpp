@@ -59,12 +59,12 @@ std::string text(const HJOSCPacket& packet) {
     return line + "]";
 }
 
-std::string map(std::string rows = "0 0 0 0 0 0 0 0", int port = 5000,
-                std::string prefix = "/monome") {
+std::string map(const std::string& rows, int port = 5000, const std::string& prefix = "/monome") {
     return "device@" + std::to_string(port) + " " + prefix + "/grid/led/map 0 0 " + rows;
 }
 
-const std::string kDark = map();
+const std::string kOff = "0 0 0 0 0 0 0 0";
+const std::string kDark = map(kOff);
 const std::string kList = "serialosc /serialosc/list \"127.0.0.1\" 4000";
 const std::string kNotify = "serialosc /serialosc/notify \"127.0.0.1\" 4000";
 
@@ -163,9 +163,11 @@ TEST_F(SerialoscBridgeTest, KeysAndLightsOfTopLeft8x8Pass) {
     EXPECT_EQ(said("16x16 (Velto uses the top-left 8x8)"), 1u);
     EXPECT_EQ(fromGrid(key(7, 6, 1)), Lines{"velto /monome/press 7 6 1"});
     EXPECT_EQ(light(2, 5, 1), Lines{"device@5000 /monome/grid/led/set 2 5 1"});
-    EXPECT_EQ(
-        fromGrid(bundle({key(0, 7, 1), message("/sys/id", {"m1"}), key(8, 7, 1), key(0, 7, 0)})),
-        Lines{"velto [/monome/press 0 7 1, /monome/press 0 7 0]"});
+    // Keys beyond the 8x8, under another prefix or with other arguments are dropped.
+    EXPECT_EQ(fromGrid(bundle({key(0, 7, 1), message("/sys/id", {"m1"}), key(8, 7, 1), key(0, 8, 1),
+                               key(-1, 0, 1), message("/other/grid/key", {1, 1, 1}),
+                               message("/monome/grid/key", {1, 1}), key(1, "1", 1), key(0, 7, 0)})),
+              Lines{"velto [/monome/press 0 7 1, /monome/press 0 7 0]"});
     // A state of 2 is on; beyond the 8x8 and other addresses are dropped.
     EXPECT_EQ(
         fromVelto(bundle({message("/monome/led", {7, 1, 2}), message("/monome/led", {8, 1, 1}),
@@ -246,17 +248,9 @@ const Input kInputs[] = {
     {"OtherAddedIdOnly", message("/serialosc/add", {"m2"}), {kNotify}},
     {"PrefixNoSlash", message("/sys/prefix", {"monome"}), {}, "prefix \"monome" + kPrefixRule},
     {"PrefixHash", message("/sys/prefix", {"/a#b"}), {}, "m1: ignored the prefix \"/a#b\""},
-    {"NewPrefix",
-     message("/sys/prefix", {"/o"}),
-     {map("0 0 0 0 0 0 0 0", 5000, "/o")},
-     "now has the prefix /o"},
+    {"NewPrefix", message("/sys/prefix", {"/o"}), {map(kOff, 5000, "/o")}, "has the prefix /o"},
     {"WholeFloats", key(2.f, 3.f, 1.f), {"velto /monome/press 2 3 1"}},
     {"KeyAtMinusHalf", key(-0.5f, 0, 1), {}},
-    {"KeyY8", key(0, 8, 1), {}},
-    {"KeyXMinus1", key(-1, 0, 1), {}},
-    {"KeyOtherPrefix", message("/other/grid/key", {1, 1, 1}), {}},
-    {"KeyTwoNumbers", message("/monome/grid/key", {1, 1}), {}},
-    {"KeyText", key(1, "1", 1), {}},
 };
 
 TEST_F(SerialoscBridgeTest, InputsLeaveTheGridReady) {
