@@ -98,9 +98,7 @@ protected:
         return take(bridge_.processGridPacket(*packet, from));
     }
     Lines fromVelto(const Packet& packet) { return take(bridge_.processVeltoPacket(*packet)); }
-    Lines light(int x, int y, int state) {
-        return fromVelto(message("/monome/led", {x, y, state}));
-    }
+    Lines light(int x, int y, int on) { return fromVelto(message("/monome/led", {x, y, on})); }
     Lines tick() { return take(bridge_.tick()); }
 
     // Start, the grid listed on port 5000, its info reply: ready and drawn.

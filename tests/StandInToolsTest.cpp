@@ -27,6 +27,8 @@ std::vector<HJOSCArgument> ints(std::initializer_list<int> values) {
     return arguments;
 }
 
+HJOSCArgument f(float value) { return HJOSCArgument::withFloat(value); }
+
 TEST(GridStateTest, LightsMessagesAndPresses) {
     GridState grid;
     const Instant t0 = ManualClock().now();
@@ -34,13 +36,11 @@ TEST(GridStateTest, LightsMessagesAndPresses) {
     for (const auto& arguments :
          {ints({8, 0, 1}), ints({0, -1, 1}), ints({1, 1}), ints({1, 1, 1, 1}), {text, one, one}})
         EXPECT_FALSE(grid.receiveMessage("/monome/led", arguments, t0)) << grid.lastMessage();
-    const auto lit = grid.receiveMessage("/monome/led", ints({3, 7, 2}), t0 + milliseconds(500));
+    const Instant t500 = t0 + milliseconds(500);
+    const auto lit = grid.receiveMessage("/monome/led", ints({3, 7, 2}), t500);
     EXPECT_TRUE(lit && lit->cell == (GridCell{3, 7}) && lit->lit && lit->changed);
-    EXPECT_FALSE(
-        grid.receiveMessage("/monome/led", ints({3, 7, -1}), t0 + milliseconds(500))->changed);
-    const std::vector<HJOSCArgument> floats{HJOSCArgument::withFloat(2.9f),
-                                            HJOSCArgument::withFloat(5), HJOSCArgument::withInt(1)};
-    EXPECT_EQ(grid.receiveMessage("/monome/led", floats, t0 + milliseconds(500))->cell,
+    EXPECT_FALSE(grid.receiveMessage("/monome/led", ints({3, 7, -1}), t500)->changed);
+    EXPECT_EQ(grid.receiveMessage("/monome/led", {f(2.9f), f(5), one}, t500)->cell,
               (GridCell{2, 5}));
     EXPECT_EQ(grid.litCount(), 2u);
     grid.receiveMessage("/o\nther", {HJOSCArgument::withString("h\x1bi")}, t0 + milliseconds(999));
@@ -77,8 +77,6 @@ std::vector<std::string> texts(const std::vector<VideoReport>& reports) {
     for (const VideoReport& r : reports) lines.push_back(OscPeer::describe(r.address, {r.value}));
     return lines;
 }
-
-HJOSCArgument f(float value) { return HJOSCArgument::withFloat(value); }
 
 TEST(VideoStateTest, ValuesHeldInRangeAndReported) {
     const struct {
