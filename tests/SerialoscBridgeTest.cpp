@@ -223,7 +223,6 @@ const std::string kPrefixRule = "\" (a prefix starts with / and holds no #)";
 const std::string kStranger = " from another sender than serialosc (port 12002)";
 
 struct Input {
-    const char* name;
     Packet packet;
     Lines out;                // what goes out for it
     std::string notice = "";  // in the one line that says so; empty: not a word
@@ -231,22 +230,22 @@ struct Input {
 };
 
 const Input kInputs[] = {
-    {"PortZero", device("m1", 0, "/serialosc/add"), {kNotify}, "port 0 is outside 1 to 65535"},
-    {"Port65536", device("m1", 65536), {}, "/device for grid m1: port 65536 is outside"},
-    {"AddFromOtherPort", device("m1", 5050, "/serialosc/add"), {}, "/add" + kStranger, kOtherPort},
-    {"RemoveByOther", device("m1", 5, "/serialosc/remove"), {}, "/remove" + kStranger, kOtherHost},
-    {"OtherRemoved", device("m2", 6000, "/serialosc/remove"), {kNotify}},
-    {"OtherAddedIdOnly", message("/serialosc/add", {"m2"}), {kNotify}},
-    {"PrefixNoSlash", message("/sys/prefix", {"monome"}), {}, "prefix \"monome" + kPrefixRule},
-    {"PrefixHash", message("/sys/prefix", {"/a#b"}), {}, "m1: ignored the prefix \"/a#b\""},
-    {"NewPrefix", message("/sys/prefix", {"/o"}), {map(kOff, 5000, "/o")}, "has the prefix /o"},
-    {"WholeFloats", key(2.f, 3.f, 1.f), {"velto /monome/press 2 3 1"}},
-    {"KeyAtMinusHalf", key(-0.5f, 0, 1), {}},
+    {device("m1", 0, "/serialosc/add"), {kNotify}, "port 0 is outside 1 to 65535"},
+    {device("m1", 65536), {}, "/device for grid m1: port 65536 is outside"},
+    {device("m1", 5050, "/serialosc/add"), {}, "/add" + kStranger, kOtherPort},
+    {device("m1", 5, "/serialosc/remove"), {}, "/remove" + kStranger, kOtherHost},
+    {device("m2", 6000, "/serialosc/remove"), {kNotify}},
+    {message("/serialosc/add", {"m2"}), {kNotify}},
+    {message("/sys/prefix", {"monome"}), {}, "prefix \"monome" + kPrefixRule},
+    {message("/sys/prefix", {"/a#b"}), {}, "m1: ignored the prefix \"/a#b\""},
+    {message("/sys/prefix", {"/o"}), {map(kOff, 5000, "/o")}, "has the prefix /o"},
+    {key(2.f, 3.f, 1.f), {"velto /monome/press 2 3 1"}},
+    {key(-0.5f, 0, 1), {}},
 };
 
 TEST_F(SerialoscBridgeTest, InputsLeaveTheGridReady) {
     for (const Input& input : kInputs) {
-        SCOPED_TRACE(input.name);
+        SCOPED_TRACE(text(*input.packet));
         ASSERT_NO_FATAL_FAILURE(startReady());
         notices_.clear();
         EXPECT_EQ(fromGrid(input.packet, input.from), input.out);
