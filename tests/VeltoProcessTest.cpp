@@ -35,15 +35,6 @@ using test::VeltoProcess;
 // A limit, not a delay: generous for sanitizer builds on a busy machine.
 constexpr auto kLimit = 10000ms;
 
-void expectCleanExit(VeltoProcess& velto) {
-    EXPECT_EQ(velto.terminate(kLimit), ExitStatus::exitedWith(0)) << velto.process().transcript();
-}
-
-bool hasValue(const Recording& recording, const std::string& address, float value) {
-    return std::ranges::any_of(
-        recording.values, [&](const auto& v) { return v.address == address && v.value == value; });
-}
-
 // liblo's oscsend: true when it sent the message to velto's port.
 bool oscsend(std::uint16_t port, std::vector<std::string> message) {
     message.insert(message.begin(), {"oscsend", "127.0.0.1", std::to_string(port)});
@@ -76,22 +67,15 @@ TEST(VeltoProcessTest, CommandLineGivesItsStatusAndSaysWhy) {
     // Refused a descriptor for a pipe or a socket, it says so and exits with status 1.
     // (The sanitizers' runtimes need descriptors of their own to report anything.)
     if (test::kAddressSanitizer || test::kThreadSanitizer) return;
-    const auto settings =
-        std::filesystem::temp_directory_path() / ("velto-limits-" + std::to_string(::getpid()));
     for (const int descriptors : {6, 9, 12, 14}) {
         SCOPED_TRACE(descriptors);
-        const auto ports = test::freeLoopbackUdpPorts(2);
         const std::string limit = "ulimit -n " + std::to_string(descriptors);
-        std::vector<std::string> argv{"sh", "-c", limit + " && exec \"$0\" \"$@\"",
-                                      VELTO_EXECUTABLE};
-        argv.insert(argv.end(),
-                    {"--settings", settings.string(), "--stagevue-listen-port",
-                     std::to_string(ports[0]), "--monome-listen-port", std::to_string(ports[1])});
-        std::string errors;
-        EXPECT_EQ(ChildProcess::run(argv, kLimit, nullptr, &errors), ExitStatus::exitedWith(1));
-        EXPECT_NE(errors.find("Too many open files"), std::string::npos) << errors;
+        VeltoProcess velto(VELTO_EXECUTABLE,
+                           {.launcher = {"sh", "-c", limit + " && exec \"$0\" \"$@\""}});
+        EXPECT_EQ(velto.process().waitForExit(kLimit), ExitStatus::exitedWith(1));
+        EXPECT_TRUE(velto.process().waitForOutput("Too many open files", kLimit))
+            << velto.process().transcript();
     }
-    std::filesystem::remove(settings);
 }
 
 TEST(VeltoProcessTest, SighupMovesThePortsAndAHangUpQuits) {
@@ -180,7 +164,12 @@ TEST(VeltoProcessTest, VerboseLogsEveryMessageAndIdleItSleeps) {
     ASSERT_TRUE(velto.sendToMonome(test::pressDatagram(3, 4, 1)));
     ASSERT_TRUE(velto.sendToMonome(test::pressDatagram(3, 4, 0)));
     ASSERT_TRUE(velto.video().waitFor(
-        [](const auto& r) { return hasValue(r, "/stagevue/layer/opacity/1", 100.0f); }, kLimit));
+        [](const Recording& r) {
+            return std::ranges::any_of(r.values, [](const auto& v) {
+                return v.address == "/stagevue/layer/opacity/1" && v.value == 100.0f;
+            });
+        },
+        kLimit));
     ASSERT_TRUE(velto.grid().waitForQuiet(100ms, kLimit));
     // ThreadSanitizer's own thread wakes velto.
     if (!test::kThreadSanitizer && test::canReadProcessStats()) {
@@ -273,7 +262,7 @@ TEST(VeltoProcessTest, FloodLeavesItUpAnsweringWithBoundedMemory) {
                   test::kAddressSanitizer ? 64 * 1024 : 24 * 1024);
         EXPECT_LE(rounds[1].peakResidentKiB - rounds[0].peakResidentKiB, 8 * 1024);
     }
-    expectCleanExit(velto);
+    EXPECT_EQ(velto.terminate(kLimit), ExitStatus::exitedWith(0)) << velto.process().transcript();
 }
 
 }  // namespace

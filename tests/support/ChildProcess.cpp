@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -37,8 +38,7 @@ ChildProcess::ChildProcess(std::vector<std::string> argv) {
     // Default signal handling and nothing blocked, whatever the runner set up.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigset_t defaults;
+    sigset_t none, defaults;
     sigemptyset(&none);
     sigemptyset(&defaults);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD})
@@ -64,11 +64,7 @@ ChildProcess::ChildProcess(std::vector<std::string> argv) {
 }
 
 ChildProcess::~ChildProcess() {
-    if (!status_) {
-        ::kill(pid_, SIGKILL);
-        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }
+    if (!status_ && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
     for (auto& reader : readers_) {
         if (reader.joinable()) reader.join();
     }
@@ -95,14 +91,10 @@ void ChildProcess::read(int fd, Stream stream) {
     ::close(fd);
 }
 
-std::vector<ChildProcess::Line> ChildProcess::lines() const {
-    const std::lock_guard lock(mutex_);
-    return lines_;
-}
-
 std::string ChildProcess::text(Stream stream) const {
+    const std::lock_guard lock(mutex_);
     std::string text;
-    for (const auto& line : lines()) {
+    for (const auto& line : lines_) {
         if (line.stream == stream) text += line.text + "\n";
     }
     return text;
@@ -122,10 +114,9 @@ bool ChildProcess::waitForLines(const std::function<bool(const std::vector<Line>
 bool ChildProcess::waitForOutput(std::string_view fragment, std::chrono::milliseconds limit) const {
     return waitForLines(
         [&](const std::vector<Line>& lines) {
-            for (const auto& line : lines) {
-                if (line.text.find(fragment) != std::string::npos) return true;
-            }
-            return false;
+            return std::ranges::any_of(lines, [&](const Line& line) {
+                return line.text.find(fragment) != std::string::npos;
+            });
         },
         limit);
 }
@@ -139,7 +130,7 @@ std::optional<ExitStatus> ChildProcess::waitForExit(std::chrono::milliseconds li
         const pid_t reaped = ::waitpid(pid_, &status, WNOHANG);
         if (reaped == pid_) {
             status_ = WIFEXITED(status) ? ExitStatus::exitedWith(WEXITSTATUS(status))
-                                        : ExitStatus::killedBy(WTERMSIG(status));
+                                        : ExitStatus{false, -1, WTERMSIG(status)};
         } else if (std::chrono::steady_clock::now() >= deadline) {
             return std::nullopt;
         } else {
@@ -156,10 +147,7 @@ std::optional<ExitStatus> ChildProcess::run(std::vector<std::string> argv,
                                             std::string* errors) {
     ChildProcess child(std::move(argv));
     const auto status = child.waitForExit(limit);
-    if (!status) {
-        child.sendSignal(SIGKILL);
-        child.waitForExit(1000ms);
-    }
+    if (!status && child.sendSignal(SIGKILL)) child.waitForExit(1000ms);
     for (auto& reader : child.readers_) reader.join();
     if (output) *output = child.text(Stream::out);
     if (errors) *errors = child.text(Stream::err);

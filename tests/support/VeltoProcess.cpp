@@ -27,12 +27,6 @@ Bytes encodeMessage(const std::string& address, std::vector<HJOSCArgument> argum
     return message->packetizedData().value();
 }
 
-std::string portLine(const VeltoPorts& ports) {
-    return "; video app: send " + std::to_string(ports.stagevueSend) + ", listen " +
-           std::to_string(ports.stagevueListen) + "; grid: send " +
-           std::to_string(ports.monomeSend) + ", listen " + std::to_string(ports.monomeListen);
-}
-
 }  // namespace
 
 Bytes pressDatagram(std::int32_t x, std::int32_t y, std::int32_t state) {
@@ -111,7 +105,11 @@ void VeltoProcess::writeSettings(const VeltoPorts& ports) {
 bool VeltoProcess::reloadWithPorts(const VeltoPorts& ports, std::chrono::milliseconds limit) {
     writeSettings(ports);
     ports_ = ports;
-    return process_->sendSignal(SIGHUP) && process_->waitForOutput(portLine(ports), limit);
+    const std::string line = "; video app: send " + std::to_string(ports.stagevueSend) +
+                             ", listen " + std::to_string(ports.stagevueListen) + "; grid: send " +
+                             std::to_string(ports.monomeSend) + ", listen " +
+                             std::to_string(ports.monomeListen);
+    return process_->sendSignal(SIGHUP) && process_->waitForOutput(line, limit);
 }
 
 bool VeltoProcess::sendToMonome(ByteView datagram) {
