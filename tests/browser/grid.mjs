@@ -12,15 +12,9 @@ import { bound, chromium, chromiumFlags, decode, encode, freeTcpPort, freeUdpPor
   from "./peers.mjs";
 
 const [velto, screenshot] = process.argv.slice(2);
-let puppeteer;
-try {
-  puppeteer = (await import("puppeteer-core")).default;
-} catch {
-  console.log("skipped: no node_modules (npm ci in the source folder)");
-  process.exit(77);
-}
-if (!fs.existsSync(chromium)) {
-  console.log("skipped: no " + chromium);
+const puppeteer = await import("puppeteer-core").then(module => module.default, () => null);
+if (!puppeteer || !fs.existsSync(chromium)) {
+  console.log("skipped: no " + (puppeteer ? chromium : "node_modules (npm ci in the source folder)"));
   process.exit(77);
 }
 

@@ -30,10 +30,7 @@ bool UdpTestPeer::sendTo(std::uint16_t port, ByteView datagram) {
     return socket_.sendTo(datagram, Ipv4Endpoint{kLoopback, port}) == 0;
 }
 
-std::uint16_t freePort() {
-    UdpTestPeer probe;
-    return probe.port();
-}
+std::uint16_t freePort() { return UdpTestPeer().port(); }
 
 namespace {
 
