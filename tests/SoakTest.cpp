@@ -51,13 +51,9 @@ protected:
             touchFader(column, 4 + random(3), kind < 35 ? 1 : 0);
         } else if (kind < 75) {  // a slider
             deliver(test::pressBytes(column, random(4), random(2)));
-        } else if (kind < 90) {  // a report, to a fader or a slider
-            const bool toFader = random(2) == 0;
-            const std::string address =
-                toFader ? kFaderAddresses[random(8)]
-                        : "/stagevue/layer/media/time/" + std::to_string(1 + random(4));
-            const float value = static_cast<float>(random(1001)) / (toFader ? 10.0f : 1000.0f);
-            deliver(test::messageBytes(address, {test::floatArg(value)}));
+        } else if (kind < 90) {  // a report of a fader's value
+            const float value = static_cast<float>(random(1001)) / 10.0f;
+            deliver(test::messageBytes(kFaderAddresses[random(8)], {test::floatArg(value)}));
         } else if (kind < 95) {
             deliver(test::messageBytes("/stagevue/layerNumber", {test::intArg(random(6))}));
         }

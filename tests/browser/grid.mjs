@@ -34,9 +34,7 @@ video.on("message", data => {
     video.send(reply, ports.listenVideo, "127.0.0.1");
 });
 
-let running;
-let browser;
-let failed = false;
+let running, browser;
 try {
   running = await startVelto(velto, ports);
   browser = await puppeteer.launch({ executablePath: chromium, headless: true, args: chromiumFlags,
@@ -51,9 +49,7 @@ try {
 
   // Press and release layer 4's time at column 6: the video app gets 0.75.
   const box = await (await page.$('.cell[data-x="6"][data-y="0"]')).boundingBox();
-  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
-  await page.mouse.down();
-  await page.mouse.up();
+  await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2);
   await waitFor("the press at the video app",
     () => received.some(m => m.address === "/stagevue/layer/media/time/4" && m.args[0] === 0.75));
   await waitFor("the slider lit at the pressed cell", async () => (await lit()).includes("6,0"));
@@ -70,7 +66,7 @@ try {
   console.log("ok: lit cells seen, press reached the video app, a bad frame closed; screenshot " + screenshot);
 } catch (error) {
   console.error("FAILED: " + error.message + "\nvelto said: " + (running ? running.log() : ""));
-  failed = true;
+  process.exitCode = 1;
 } finally {
   if (browser) await browser.close();
   if (running) {
@@ -80,11 +76,11 @@ try {
     const code = running.child.exitCode ?? await exited;
     if (code !== 0) {
       console.error("FAILED: velto exited " + code + ": " + running.log());
-      failed = true;
+      process.exitCode = 1;
     }
     fs.rmSync(running.home, { recursive: true, force: true });
   }
   video.close();
   grid.close();
 }
-process.exit(failed ? 1 : 0);
+process.exit();  // with the exit code set above, if any

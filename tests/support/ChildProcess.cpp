@@ -78,11 +78,10 @@ void ChildProcess::read(int fd, Stream stream) {
         if (count < 0 && errno == EINTR) continue;
         const std::lock_guard lock(mutex_);
         for (ssize_t i = 0; i < count; ++i) {
-            if (buffer[i] != '\n') {
-                partial.push_back(buffer[i]);
-            } else {
+            if (buffer[i] == '\n')
                 lines_.push_back({stream, std::exchange(partial, {})});
-            }
+            else
+                partial.push_back(buffer[i]);
         }
         if (count <= 0 && !partial.empty()) lines_.push_back({stream, partial});
         changed_.notify_all();
@@ -125,20 +124,15 @@ bool ChildProcess::sendSignal(int signal) { return !status_ && ::kill(pid_, sign
 
 std::optional<ExitStatus> ChildProcess::waitForExit(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!status_) {
-        int status = 0;
-        const pid_t reaped = ::waitpid(pid_, &status, WNOHANG);
-        if (reaped == pid_) {
-            status_ = WIFEXITED(status) ? ExitStatus::exitedWith(WEXITSTATUS(status))
-                                        : ExitStatus{false, -1, WTERMSIG(status)};
-        } else if (std::chrono::steady_clock::now() >= deadline) {
-            return std::nullopt;
-        } else {
-            // The child's end closes its pipes, which wakes this wait early.
-            std::unique_lock lock(mutex_);
-            changed_.wait_for(lock, 2ms);
-        }
+    int status = 0;
+    std::unique_lock lock(mutex_);
+    while (!status_ && ::waitpid(pid_, &status, WNOHANG) != pid_) {
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        changed_.wait_for(lock, 2ms);  // the child's end closes its pipes, which wakes this early
     }
+    if (!status_)
+        status_ = WIFEXITED(status) ? ExitStatus::exitedWith(WEXITSTATUS(status))
+                                    : ExitStatus{false, -1, WTERMSIG(status)};
     return status_;
 }
 
