@@ -106,7 +106,6 @@ TEST_P(SoakTest, EveryFadeEndsOnItsTarget) {
         EXPECT_EQ(lastSent[kFaderAddresses[column]], *targets[column]);
     }
     EXPECT_GT(fadesEnded, 100);
-    EXPECT_TRUE(collect().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, SoakTest, ::testing::Values(1u, 2u, 3u),

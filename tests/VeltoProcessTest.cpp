@@ -12,7 +12,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -50,19 +49,14 @@ bool listening(const ChildProcess& dump, std::uint16_t port) {
 }
 
 TEST(VeltoProcessTest, CommandLineGivesItsStatusAndSaysWhy) {
-    // The fragment is on standard output for status 0, else on standard error.
-    const struct {
-        std::string argument;
-        int exitCode;
-        std::string fragment;
-    } cases[] = {{"--help", 0, "--monome-listen-port"}, {"--frobnicate", 2, "--frobnicate"}};
-    for (const auto& command : cases) {
-        std::string output, errors;
-        EXPECT_EQ(ChildProcess::run({VELTO_EXECUTABLE, command.argument}, kLimit, &output, &errors),
-                  ExitStatus::exitedWith(command.exitCode));
-        const std::string& text = command.exitCode == 0 ? output : errors;
-        EXPECT_NE(text.find(command.fragment), std::string::npos) << text;
-    }
+    // Help on standard output, a complaint on standard error.
+    std::string output, errors;
+    EXPECT_EQ(ChildProcess::run({VELTO_EXECUTABLE, "--help"}, kLimit, &output),
+              ExitStatus::exitedWith(0));
+    EXPECT_NE(output.find("--monome-listen-port"), std::string::npos) << output;
+    EXPECT_EQ(ChildProcess::run({VELTO_EXECUTABLE, "--frobnicate"}, kLimit, nullptr, &errors),
+              ExitStatus::exitedWith(2));
+    EXPECT_NE(errors.find("--frobnicate"), std::string::npos) << errors;
     // Refused a descriptor for a pipe or a socket, it says so and exits with status 1.
     // (The sanitizers' runtimes need descriptors of their own to report anything.)
     if (test::kAddressSanitizer || test::kThreadSanitizer) return;
@@ -78,11 +72,9 @@ TEST(VeltoProcessTest, CommandLineGivesItsStatusAndSaysWhy) {
 }
 
 TEST(VeltoProcessTest, SighupMovesThePortsAndAHangUpQuits) {
-    try {
-        ChildProcess::run({"oscdump", "--help"}, kLimit);  // oscsend comes with it
-    } catch (const std::runtime_error&) {
+    if (ChildProcess::run({"sh", "-c", "command -v oscsend oscdump"}, kLimit) !=
+        ExitStatus::exitedWith(0))
         GTEST_SKIP() << "liblo-tools (oscsend, oscdump) is not installed";
-    }
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);  // velto must not hold it
     ASSERT_GE(master, 0);
     ASSERT_EQ(::grantpt(master), 0);

@@ -80,7 +80,5 @@ try {
     }
     fs.rmSync(running.home, { recursive: true, force: true });
   }
-  video.close();
-  grid.close();
 }
-process.exit();  // with the exit code set above, if any
+process.exit();  // with the exit code set above, if any; the peers' sockets close with it

@@ -38,13 +38,12 @@ ChildProcess::ChildProcess(std::vector<std::string> argv) {
     // Default signal handling and nothing blocked, whatever the runner set up.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD})
-        sigaddset(&defaults, signal);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
+        sigaddset(&signals, signal);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     std::vector<char*> arguments;
     for (auto& argument : argv) arguments.push_back(argument.data());
@@ -65,9 +64,8 @@ ChildProcess::ChildProcess(std::vector<std::string> argv) {
 
 ChildProcess::~ChildProcess() {
     if (!status_ && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
-    for (auto& reader : readers_) {
+    for (auto& reader : readers_)
         if (reader.joinable()) reader.join();
-    }
 }
 
 void ChildProcess::read(int fd, Stream stream) {

@@ -4,7 +4,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
@@ -62,7 +61,7 @@ VeltoProcess::VeltoProcess(const std::string& executable, Options options) {
         if (kAddressSanitizer) {
             // ASan's default quarantine of 256 MB fills in a flood; a small one
             // keeps the resident size meaningful. Other options stay as given.
-            const char* inherited = std::getenv("ASAN_OPTIONS");
+            const char* inherited = ::getenv("ASAN_OPTIONS");
             argv.insert(argv.end(), {"env", std::string("ASAN_OPTIONS=") +
                                                 (inherited ? std::string(inherited) + ":" : "") +
                                                 "quarantine_size_mb=4"});
