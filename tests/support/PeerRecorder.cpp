@@ -59,9 +59,6 @@ void PeerRecorder::record(ByteView datagram) {
             const auto& arguments = message.attachedObjects();
             if (arguments.size() == 1 && arguments[0].type() == 'f') {
                 recording_.values.push_back({address, arguments[0].floatValue(), arrived});
-            } else if (address == "/monome/led" && message.typeTagString() == ",iii") {
-                recording_.lights.push_back(
-                    {arguments[0].intValue(), arguments[1].intValue(), arguments[2].intValue()});
             } else {
                 recording_.otherAddresses.push_back(address);
             }

@@ -26,14 +26,8 @@ struct Recording {
         float value = 0.0f;
         TimePoint arrived;
     };
-    struct Light {  // "/monome/led" with three int32 arguments
-        std::int32_t x = 0;
-        std::int32_t y = 0;
-        std::int32_t state = 0;
-    };
 
     std::vector<Value> values;
-    std::vector<Light> lights;
     std::vector<std::string> otherAddresses;  // any other message
 
     // The values sent to one address, in order of arrival.

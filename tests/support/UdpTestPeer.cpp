@@ -30,34 +30,25 @@ bool UdpTestPeer::sendTo(std::uint16_t port, ByteView datagram) {
     return socket_.sendTo(datagram, Ipv4Endpoint{kLoopback, port}) == 0;
 }
 
-std::uint16_t freePort() {
-    UdpTestPeer probe;
-    return probe.port();
-}
+std::uint16_t freePort() { return UdpTestPeer().port(); }
 
-namespace {
-
-bool until(const std::function<bool()>& condition, std::chrono::milliseconds limit,
-           const std::function<void()>& step) {
+bool runLoopUntil(RunLoop& loop, const std::function<bool()>& condition,
+                  std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
-        step();
+        if (!loop.runOnce()) std::this_thread::yield();
     }
     return true;
 }
 
-}  // namespace
-
-bool runLoopUntil(RunLoop& loop, const std::function<bool()>& condition,
-                  std::chrono::milliseconds limit) {
-    return until(condition, limit, [&] {
-        if (!loop.runOnce()) std::this_thread::yield();
-    });
-}
-
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    return until(condition, limit, [] { std::this_thread::yield(); });
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::yield();
+    }
+    return true;
 }
 
 }  // namespace velto::test

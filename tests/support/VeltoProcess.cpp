@@ -4,7 +4,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
@@ -25,12 +24,6 @@ Bytes encodeMessage(const std::string& address, std::vector<HJOSCArgument> argum
     auto message = HJOSCMessage::messageWithHJOSCAddress(HJOSCAddress::addressWithString(address));
     for (auto& argument : arguments) message->attachArgument(std::move(argument));
     return message->packetizedData().value();
-}
-
-std::string portLine(const VeltoPorts& ports) {
-    return "; video app: send " + std::to_string(ports.stagevueSend) + ", listen " +
-           std::to_string(ports.stagevueListen) + "; grid: send " +
-           std::to_string(ports.monomeSend) + ", listen " + std::to_string(ports.monomeListen);
 }
 
 }  // namespace
@@ -68,7 +61,7 @@ VeltoProcess::VeltoProcess(const std::string& executable, Options options) {
         if (kAddressSanitizer) {
             // ASan's default quarantine of 256 MB fills in a flood; a small one
             // keeps the resident size meaningful. Other options stay as given.
-            const char* inherited = std::getenv("ASAN_OPTIONS");
+            const char* inherited = ::getenv("ASAN_OPTIONS");
             argv.insert(argv.end(), {"env", std::string("ASAN_OPTIONS=") +
                                                 (inherited ? std::string(inherited) + ":" : "") +
                                                 "quarantine_size_mb=4"});
@@ -111,7 +104,11 @@ void VeltoProcess::writeSettings(const VeltoPorts& ports) {
 bool VeltoProcess::reloadWithPorts(const VeltoPorts& ports, std::chrono::milliseconds limit) {
     writeSettings(ports);
     ports_ = ports;
-    return process_->sendSignal(SIGHUP) && process_->waitForOutput(portLine(ports), limit);
+    const std::string line = "; video app: send " + std::to_string(ports.stagevueSend) +
+                             ", listen " + std::to_string(ports.stagevueListen) + "; grid: send " +
+                             std::to_string(ports.monomeSend) + ", listen " +
+                             std::to_string(ports.monomeListen);
+    return process_->sendSignal(SIGHUP) && process_->waitForOutput(line, limit);
 }
 
 bool VeltoProcess::sendToMonome(ByteView datagram) {

@@ -47,7 +47,6 @@ public:
     };
 
     // Starts the executable. Throws std::runtime_error when it can't.
-    explicit VeltoProcess(const std::string& executable) : VeltoProcess(executable, Options{}) {}
     VeltoProcess(const std::string& executable, Options options);
     ~VeltoProcess();  // kills velto if still running, removes the directory
     VeltoProcess(const VeltoProcess&) = delete;
