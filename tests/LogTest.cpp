@@ -45,7 +45,6 @@ TEST(Log, LinesThatTheReaderCannotTakeAtOnceAreDroppedCountedAndReportedNotWaite
     drain();
     ::dup2(savedStandardError, STDERR_FILENO);
     for (const int fd : {savedStandardError, fds[0], fds[1]}) ::close(fd);
-    EXPECT_LT(written, 100U);
     EXPECT_NE(text.find("] dropped " + std::to_string(100 - written) +
                         " log lines: the log's reader was not ready\n"),
               std::string::npos);
