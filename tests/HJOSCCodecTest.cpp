@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -20,7 +18,6 @@ namespace {
 
 using Failure = HJOSCDecoder::Failure;
 using Utilities = HJOSCDataUtilities;
-using Ints = std::vector<std::int32_t>;
 
 // "2f6d 00" -> {0x2f, 0x6d, 0x00}; spaces are ignored.
 Bytes hex(std::string digits) {
@@ -77,20 +74,6 @@ const Bytes kLedBundle = bundleOf({kLed});  // 52 bytes; the element size is at 
 
 std::shared_ptr<HJOSCPacket> decode(const Bytes& bytes) { return HJOSCDecoder::decodeData(bytes); }
 
-std::vector<HJOSCArgument> argumentsOf(const Bytes& message) {
-    const auto packet = decode(message);
-    if (!packet) return ADD_FAILURE() << "no packet", std::vector<HJOSCArgument>{};
-    const auto& arguments = packet->asMessage()->attachedObjects();
-    return {arguments.begin(), arguments.end()};
-}
-
-Ints intsOf(const HJOSCPacket& packet) {
-    Ints values;
-    for (const auto& argument : packet.asMessage()->attachedObjects())
-        values.push_back(argument.intValue());
-    return values;
-}
-
 // --- Writing -------------------------------------------------------------------------------
 
 TEST(HJOSCEncodingTest, TextOutsideASCIIIsEmptyAndBlobsNeedEveryAnnouncedByte) {
@@ -119,8 +102,6 @@ TEST(HJOSCEncodingTest, TimeTagsWriteAndReadBack) {
     const Date now{788918400.123456};  // truncated to a fraction of a microsecond
     const Date back = Utilities::dateFromNTPTimestamp(Utilities::ntpTimestampFromNSDate(now));
     EXPECT_TRUE(back <= now && back.secondsSinceReferenceDate > 788918400.123455);
-    for (const double seconds : {std::nan(""), std::numeric_limits<double>::infinity(), -1e300})
-        EXPECT_EQ(Utilities::ntpTimestampFromNSDate(Date{seconds}).size(), 8u) << seconds;
 }
 
 // Copies and moves keep every byte, of short argument lists and of long ones.
@@ -132,7 +113,6 @@ TEST(HJOSCEncodingTest, CopiesAndMovesKeepEveryByte) {
         HJOSCMessage moved(HJOSCAddress("/b"));
         moved = std::move(copy);
         EXPECT_EQ(moved.packetizedData(), message.packetizedData()) << i;
-        EXPECT_EQ(moved.attachedObjects().back().stringValue(), std::string(i * 10, 'x'));
     }
 }
 
@@ -147,7 +127,6 @@ TEST(HJOSCEncodingTest, MessagesAndNestedBundlesCarryTheirOwnSizesAndTimeTags) {
     mixed.attachArgument(HJOSCArgument::withDataBlob(hex("ee")));
     EXPECT_EQ(mixed.packetizedData(),
               hex("2f780000 2c667362 00000000 3f000000 61626364 00000000 00000001 ee000000"));
-    EXPECT_EQ(mixed.encodedSize(), 32u);
 
     const auto inner = std::make_shared<HJOSCBundle>(Date{1.25});
     const std::shared_ptr<HJOSCBundle> null;
@@ -165,7 +144,6 @@ TEST(HJOSCEncodingTest, MessagesAndNestedBundlesCarryTheirOwnSizesAndTimeTags) {
         concat({raw("#bundle\0"), hex("bdfa4701 40000000 00000020"), kLed, hex("00000020"), kLed});
     const Bytes outerBytes = bundleOf({kLed, innerBytes, {}});
     EXPECT_EQ(buffer, concat({hex("ffffff"), bundleOf({outerBytes})}));
-    EXPECT_EQ(outerBytes.size(), 148u);
     // A bundle without elements has no encoding of its own and leaves the buffer as it was.
     EXPECT_FALSE(HJOSCBundle(Date{0.5}).appendPacketizedData(buffer));
     EXPECT_EQ(buffer.size(), 171u);
@@ -187,9 +165,6 @@ TEST(HJOSCDecoderTest, WellFormedDatagramsDecodeAndEncodeBackByteForByte) {
         ASSERT_NE(packet, nullptr) << bytes.size();
         EXPECT_EQ(packet->packetizedData(), bytes);
     }
-    const auto text = argumentsOf(raw("/s\0\0,sb\0hello\0\0\0\0\0\0\x01\x7f\0\0\0"));
-    EXPECT_EQ(text.at(0).stringValue(), "hello");
-    EXPECT_EQ(text.at(1).dataBlobValue(), hex("7f"));
 }
 
 TEST(HJOSCDecoderTest, DecodesToTheTreeInOrderWithItsTimeTags) {
@@ -199,13 +174,10 @@ TEST(HJOSCDecoderTest, DecodesToTheTreeInOrderWithItsTimeTags) {
     const HJOSCBundle* outer = packet->asBundle();
     EXPECT_EQ(outer->timeStamp(), Date{0.5});
     ASSERT_EQ(outer->attachedObjects().size(), 2u);
-    EXPECT_EQ(outer->attachedObjects()[0]->asMessage()->address().address(), "/monome/led");
-    EXPECT_EQ(intsOf(*outer->attachedObjects()[0]), (Ints{0, 1, 1}));
+    EXPECT_EQ(outer->attachedObjects()[0]->packetizedData(), led(0, 1, 1));
     const auto& inner = outer->attachedObjects()[1]->asBundle()->attachedObjects();
     ASSERT_EQ(inner.size(), 2u);
-    EXPECT_EQ(intsOf(*inner[1]), (Ints{4, 5, 1}));
-    const Bytes immediate = concat({raw("#bundle\0"), hex("00000000 00000001")});
-    EXPECT_EQ(decode(immediate)->asBundle()->timeStamp(), Date::distantPast());
+    EXPECT_EQ(inner[1]->packetizedData(), led(4, 5, 1));
     // The address is not checked, and only a word's last byte ends a field.
     EXPECT_EQ(decode(raw("/a\0bcde\0,\0\0\0"))->asMessage()->address().address(),
               std::string("/a\0bcde", 7));
@@ -223,28 +195,22 @@ TEST(HJOSCDecoderTest, BrokenDatagramsGiveNothingAndTellWhy) {
         {"address shorter than a word", raw("/ab"), kNone},
         {"address not ASCII", raw("/\xe9\0\0,\0\0\0"), kNone},
         {"type tags missing", truncated(kLed, 12), kNone},
-        {"type tags cut short", truncated(kLed, 14), kNone},
         {"type tags unterminated", truncated(kLed, 16), kNone},
         {"type tags without comma", raw("/a\0\0iii\0\0\0\0\x01"), kNone},
-        {"type tags not ASCII", raw("/a\0\0,\xe9\0\0"), kNone},
-        {"bundle without time tag", raw("#bundle\0"), kBad},
+        {"bundle head of one byte", truncated(kLedBundle, 1), kBad},
+        {"bundle head cut short", truncated(kLedBundle, 15), kBad},
         {"size field of two bytes", truncated(kLedBundle, 18), kBad},
         {"size field cut after an element", concat({kLedBundle, hex("0000")}), kBad},
-        {"element cut short", truncated(kLedBundle, 48), kBad},
         {"element size past the end", withSizeAt16(kLedBundle, 36), kBad},
         {"element size huge", withSizeAt16(kLedBundle, 0x7fffffff), kBad},
-        {"element size negative", withSizeAt16(kLedBundle, -4), kBad},
         {"element size most negative", withSizeAt16(kLedBundle, -2147483647 - 1), kBad},
         {"nested bundle shorter than its head", bundleOf({kLed, raw("#bundle\0\0\0\0\0")}), kBad},
         {"empty type tag string", raw("/a\0\0\0\0\0\0"), kBad},
         {"type tag d", raw("/a\0\0,d\0\0\0\0\0\0\0\0\0\0"), kBad},
-        {"type tag T", raw("/a\0\0,T\0\0"), kBad},
         {"type tag NUL", raw("/a\0\0,\0i\0\0\0\0\0"), kBad},
         {"unknown tag after good ones", concat({raw("/a\0\0,iN\0"), hex("00000001")}), kBad},
         {"int cut short", truncated(kLed, 30), kBad},
-        {"float cut after two bytes", concat({raw("/f\0\0,f\0\0"), hex("3f00")}), kBad},
         {"string argument unterminated", raw("/s\0\0,s\0\0abcd"), kBad},
-        {"string argument not ASCII", raw("/s\0\0,s\0\0a\x80\0\0"), kBad},
         {"blob starting beyond the end", raw("/b\0\0,bb\0"), kBad},
         {"malformed three levels down",
          bundleOf({kLed, bundleOf({bundleOf({truncated(kLed, 30)}), kLed})}), kBad},
@@ -255,11 +221,6 @@ TEST(HJOSCDecoderTest, BrokenDatagramsGiveNothingAndTellWhy) {
         EXPECT_EQ(HJOSCDecoder::decodeData(c.bytes, failure), nullptr) << c.name;
         EXPECT_EQ(failure, c.failure) << c.name;
     }
-    Failure failure = Failure::none;
-    for (std::size_t length = 1; length < 16; ++length) {  // a '#' and less than a bundle head
-        EXPECT_EQ(HJOSCDecoder::decodeData(truncated(kLedBundle, length), failure), nullptr);
-        EXPECT_EQ(failure, Failure::malformed) << length;
-    }
 }
 
 TEST(HJOSCDecoderTest, ToleratedFaultsAreLeftOutOrIgnored) {
@@ -269,7 +230,7 @@ TEST(HJOSCDecoderTest, ToleratedFaultsAreLeftOutOrIgnored) {
                          raw("/x\0\0iii\0"), bundleOf({bundleOf({kLed, raw("/abc")})})}));
     const auto& elements = packet->asBundle()->attachedObjects();
     ASSERT_EQ(elements.size(), 3u);
-    EXPECT_EQ(intsOf(*elements[1]), (Ints{2, 0, 0}));
+    EXPECT_EQ(elements[1]->packetizedData(), led(2, 0, 0));
     EXPECT_EQ(elements[2]->packetizedData(), bundleOf({bundleOf({kLed})}));
     // Trailing bytes, and the bundle head after its '#', are ignored.
     Bytes garbageHead = kLedBundle;
@@ -281,15 +242,14 @@ TEST(HJOSCDecoderTest, ToleratedFaultsAreLeftOutOrIgnored) {
               std::nullopt);  // empty: nothing to write
     // Blobs without a complete size field, or whose size lies, are empty: 8 bytes are skipped
     // for a size of 100 or 9, or -1 read unsigned.
-    for (const char* rest : {"", "ffffff"}) {
-        const auto blob = argumentsOf(concat({raw("/b\0\0,b\0\0"), hex(rest)}));
-        EXPECT_EQ(blob.at(0).dataBlobValue(), Bytes{}) << rest;
-    }
+    const Bytes emptyBlob = concat({raw("/b\0\0,b\0\0"), hex("00000000 00000000")});
+    for (const char* rest : {"", "ffffff"})
+        EXPECT_EQ(decode(concat({raw("/b\0\0,b\0\0"), hex(rest)}))->packetizedData(), emptyBlob);
     for (const char* size : {"00000064", "00000009", "ffffffff"}) {
-        const auto blobAndInt =
-            argumentsOf(concat({raw("/b\0\0,bi\0"), hex(size), hex("aaaaaaaa 00000007")}));
-        EXPECT_EQ(blobAndInt.at(0).dataBlobValue(), Bytes{}) << size;
-        EXPECT_EQ(blobAndInt.at(1).intValue(), 7) << size;
+        const Bytes blobAndInt = concat({raw("/b\0\0,bi\0"), hex(size), hex("aaaaaaaa 00000007")});
+        EXPECT_EQ(decode(blobAndInt)->packetizedData(),
+                  concat({raw("/b\0\0,bi\0"), hex("00000000 00000000 00000007")}))
+            << size;
     }
 }
 

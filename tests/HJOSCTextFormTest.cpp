@@ -29,7 +29,6 @@ TEST(HJOSCTextFormTest, ArgumentsShowTypeAndValue) {
         {typed('s', Bytes{'a', 0xe9, 0, 0}), "s { (null) }"},
         {typed('d', Bytes(8, 0)), "no arg value"}};
     for (const auto& [argument, text] : cases) EXPECT_EQ(argument.description(), text);
-    EXPECT_EQ(HJOSCArgument().description(), "no arg value");
 }
 
 TEST(HJOSCTextFormTest, TrafficLineIsAddressTypesAndValuesAsOscdumpShowsThem) {
@@ -58,20 +57,15 @@ TEST(HJOSCTextFormTest, BundleShowsItsTimeAndEachElementAfterASeparator) {
               "\n---\nBUNDLE:\ntime: 2001-01-01 00:00:01.250 +0000"
               "\n---\nMESSAGE:\naddress:/a\\nDISPATCH: x\\x1b\\x7f\\xff\n types:,"
               "\n---\nBUNDLE:\ntime: 2001-01-01 00:00:00.000 +0000");
-    struct BarePacket : HJOSCPacket {};
-    EXPECT_EQ(BarePacket().stringRepresentation(), "abstract parent class: HJOSCPacket");
 }
 
 // The stock delegate logs the text of what it decodes (the listener's test shows one),
 // "(null)" for no packet, and nothing for a malformed datagram.
 TEST(HJOSCTextFormTest, StockDispatcherLogsNullForNoPacketAndNothingWhenMalformed) {
-    const std::pair<Bytes, std::vector<std::string>> cases[] = {
-        {Bytes{}, {"DISPATCH: (null)"}}, {Bytes{'#', 'b', 'u', 'n', 'd'}, {}}};
-    for (const auto& [datagram, lines] : cases) {
-        const Log::Capture capture;
-        HJOSCDispatcher().dispatchRawPacket(datagram);
-        EXPECT_EQ(capture.lines(), lines);
-    }
+    const Log::Capture capture;
+    HJOSCDispatcher().dispatchRawPacket(Bytes{});
+    HJOSCDispatcher().dispatchRawPacket(Bytes{'#', 'b', 'u', 'n', 'd'});
+    EXPECT_EQ(capture.lines(), std::vector<std::string>{"DISPATCH: (null)"});
 }
 
 }  // namespace

