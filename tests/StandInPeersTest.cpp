@@ -139,7 +139,7 @@ TEST_F(StandInPeers, SerialoscGridRedrawnAfterReplug) {
     // A key pressed while unplugged never went down: no release follows it.
     ASSERT_TRUE(send("grid", "press 2 1"));
     ASSERT_TRUE(grid.waitForOutput("not sent: the grid is unplugged", kLimit));
-    const std::size_t unplugged = grid.lines().size();
+    const std::size_t unplugged = grid.lineCount();
     ASSERT_TRUE(send("grid", "replug"));
     EXPECT_TRUE(shows({"led 4 1 on"}, unplugged));
     ASSERT_TRUE(send("grid", "release 2 1"));

@@ -48,6 +48,10 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     pid_t pid() const { return pid_; }
+    std::size_t lineCount() const {
+        const std::lock_guard lock(mutex_);
+        return lines_.size();
+    }
     std::string transcript() const;  // both streams, for failure messages
 
     // Waits until the predicate holds for the lines of both streams so far (in
