@@ -203,12 +203,26 @@ TEST_F(SettingsFileTest, ValueKeptInMemoryHoldsAcrossReloadsUntilTheFileNamesAno
     }
 }
 
-TEST(SettingsDefaultPath, FollowsAnAbsoluteXdgConfigHome) {
-    const char* old = std::getenv("XDG_CONFIG_HOME");
-    const std::optional<std::string> saved = old ? std::optional(old) : std::nullopt;
-    setenv("XDG_CONFIG_HOME", "/etc/xdg-ada", 1);
-    EXPECT_EQ(FileSettingsStore::defaultPath(), fs::path("/etc/xdg-ada/velto/settings"));
-    saved ? setenv("XDG_CONFIG_HOME", saved->c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
+// An absolute XDG_CONFIG_HOME wins; a relative one is invalid, and HOME's usual place is used.
+TEST(SettingsDefaultPath, FollowsXdgConfigHomeElseHome) {
+    std::optional<std::string> saved[2];
+    const char* names[2] = {"XDG_CONFIG_HOME", "HOME"};
+    for (int i = 0; i < 2; ++i)
+        if (const char* value = std::getenv(names[i])) saved[i] = value;
+    setenv("HOME", "/home/ada", 1);
+    const std::pair<const char*, const char*> cases[] = {
+        {"/etc/xdg-ada", "/etc/xdg-ada/velto/settings"},
+#ifdef __APPLE__
+        {"xdg-ada", "/home/ada/Library/Application Support/velto/settings"}};
+#else
+        {"xdg-ada", "/home/ada/.config/velto/settings"}};
+#endif
+    for (const auto& [config, expected] : cases) {
+        setenv("XDG_CONFIG_HOME", config, 1);
+        EXPECT_EQ(FileSettingsStore::defaultPath(), fs::path(expected)) << config;
+    }
+    for (int i = 0; i < 2; ++i)
+        saved[i] ? setenv(names[i], saved[i]->c_str(), 1) : unsetenv(names[i]);
 }
 
 }  // namespace
