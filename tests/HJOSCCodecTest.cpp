@@ -107,7 +107,7 @@ TEST(HJOSCEncodingTest, TimeTagsWriteAndReadBack) {
 // Copies and moves keep every byte, of short argument lists and of long ones.
 TEST(HJOSCEncodingTest, CopiesAndMovesKeepEveryByte) {
     HJOSCMessage message(HJOSCAddress("/" + std::string(60, 'a')));
-    for (int i = 1; i < 10; ++i) {
+    for (std::size_t i = 1; i < 10; ++i) {
         message.attachArgument(HJOSCArgument::withString(std::string(i * 10, 'x')));
         HJOSCMessage copy = message;
         HJOSCMessage moved(HJOSCAddress("/b"));
