@@ -159,7 +159,7 @@ TEST(RunLoopThreads, CallsPostedFromSeveralThreadsWakeTheLoopInEachPostersOrder)
     loop.run();
     for (std::thread& poster : posters) poster.join();
     for (const std::vector<int>& each : seen)  // each i was posted once
-        EXPECT_TRUE(each.size() == kCallsEach && std::ranges::is_sorted(each));
+        EXPECT_TRUE(each.size() == kCallsEach && std::is_sorted(each.begin(), each.end()));
 }
 
 struct sigaction actionOf(int signal) {

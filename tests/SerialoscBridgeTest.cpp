@@ -112,7 +112,8 @@ protected:
                        message("/sys/prefix", {"/monome"}), message("/sys/rotation", {0})});
     }
     std::size_t said(const std::string& fragment) const {
-        return std::ranges::count_if(notices_, [&](auto& n) { return n.find(fragment) != n.npos; });
+        return std::count_if(notices_.begin(), notices_.end(),
+                             [&](auto& n) { return n.find(fragment) != n.npos; });
     }
 
     Bridge bridge_{Bridge::Config{4000, std::nullopt, 12002}};

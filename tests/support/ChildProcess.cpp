@@ -111,7 +111,7 @@ bool ChildProcess::waitForLines(const std::function<bool(const std::vector<Line>
 bool ChildProcess::waitForOutput(std::string_view fragment, std::chrono::milliseconds limit) const {
     return waitForLines(
         [&](const std::vector<Line>& lines) {
-            return std::ranges::any_of(lines, [&](const Line& line) {
+            return std::any_of(lines.begin(), lines.end(), [&](const Line& line) {
                 return line.text.find(fragment) != std::string::npos;
             });
         },

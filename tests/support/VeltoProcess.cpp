@@ -86,7 +86,8 @@ bool VeltoProcess::waitUntilStarted(std::chrono::milliseconds limit) {
     return process_->waitForOutput("; video app: send ", limit) &&
            video_->waitFor(
                [](const Recording& r) {
-                   return std::ranges::count(r.otherAddresses, "/stagevue/ping") > 0;
+                   return std::count(r.otherAddresses.begin(), r.otherAddresses.end(),
+                                     "/stagevue/ping") > 0;
                },
                limit);
 }
